@@ -1,0 +1,42 @@
+#pragma once
+
+// Runs the real kalmora executable in a scratch folder and captures what it
+// prints, for tests that check the program as users see it.
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+struct ProcessResult {
+    int status = -1;     // exit status, or -1 when the process did not exit normally
+    std::string output;  // everything written to standard output
+    std::string errors;  // everything written to standard error
+};
+
+/// Runs `program` with `arguments` (raw bytes each) in folder `directory`.
+ProcessResult runProcess(const std::filesystem::path& program, const std::vector<std::string>& arguments,
+                         const std::filesystem::path& directory);
+
+/// Runs kalmora itself with `arguments` in `directory`.
+ProcessResult runKalmora(const std::vector<std::string>& arguments, const std::filesystem::path& directory);
+
+/// A fresh empty folder, removed with everything in it when the object goes.
+class ScratchFolder {
+public:
+    ScratchFolder();
+    ~ScratchFolder();
+    ScratchFolder(const ScratchFolder&) = delete;
+    ScratchFolder& operator=(const ScratchFolder&) = delete;
+
+    const std::filesystem::path& path() const { return m_path; }
+    std::filesystem::path operator/(const std::string& name) const { return m_path / name; }
+
+private:
+    std::filesystem::path m_path;
+};
+
+/// Returns the bytes of the file at `path`.
+std::string readBytes(const std::filesystem::path& path);
+
+/// Replaces the file at `path` with `bytes`.
+void writeBytes(const std::filesystem::path& path, const std::string& bytes);

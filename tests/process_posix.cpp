@@ -1,0 +1,111 @@
+#include "process.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+#include <system_error>
+
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+void readAvailable(int file, std::string& into, bool& open)
+{
+    char chunk[4096];
+    const ssize_t count = ::read(file, chunk, sizeof chunk);
+    if (count > 0)
+        into.append(chunk, static_cast<std::size_t>(count));
+    else if (count == 0 || errno != EINTR)
+        open = false;
+}
+
+}  // namespace
+
+ProcessResult runProcess(const std::filesystem::path& program, const std::vector<std::string>& arguments,
+                         const std::filesystem::path& directory)
+{
+    int out[2];
+    int err[2];
+    if (::pipe(out) != 0 || ::pipe(err) != 0)
+        throw std::system_error(errno, std::generic_category(), "pipe");
+    std::vector<std::string> argv{program.string()};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    std::vector<char*> pointers;
+    for (auto& argument : argv)
+        pointers.push_back(argument.data());
+    pointers.push_back(nullptr);
+
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::dup2(out[1], STDOUT_FILENO);
+        ::dup2(err[1], STDERR_FILENO);
+        ::close(out[0]);
+        ::close(out[1]);
+        ::close(err[0]);
+        ::close(err[1]);
+        if (::chdir(directory.c_str()) == 0)
+            ::execv(pointers[0], pointers.data());
+        ::_exit(127);
+    }
+    ::close(out[1]);
+    ::close(err[1]);
+
+    ProcessResult result;
+    bool outOpen = true;
+    bool errOpen = true;
+    while (outOpen || errOpen) {
+        pollfd files[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+        if (::poll(files, 2, -1) < 0 && errno != EINTR)
+            break;
+        if (outOpen && (files[0].revents & (POLLIN | POLLHUP)))
+            readAvailable(out[0], result.output, outOpen);
+        if (errOpen && (files[1].revents & (POLLIN | POLLHUP)))
+            readAvailable(err[0], result.errors, errOpen);
+    }
+    ::close(out[0]);
+    ::close(err[0]);
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+}
+
+ProcessResult runKalmora(const std::vector<std::string>& arguments, const std::filesystem::path& directory)
+{
+    return runProcess(KALMORA_EXECUTABLE, arguments, directory);
+}
+
+ScratchFolder::ScratchFolder()
+{
+    std::string pattern = (std::filesystem::temp_directory_path() / "kalmora-test-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr)
+        throw std::system_error(errno, std::generic_category(), "mkdtemp");
+    m_path = pattern;
+}
+
+ScratchFolder::~ScratchFolder()
+{
+    std::error_code ignored;
+    std::filesystem::remove_all(m_path, ignored);
+}
+
+std::string readBytes(const std::filesystem::path& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    if (!file)
+        throw std::runtime_error("cannot read " + path.string());
+    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+void writeBytes(const std::filesystem::path& path, const std::string& bytes)
+{
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (!file.flush())
+        throw std::runtime_error("cannot write " + path.string());
+}
