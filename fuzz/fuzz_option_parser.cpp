@@ -9,6 +9,7 @@
 // after the first false, and arguments edited only where an option was taken.
 
 #include "fuzz_check.h"
+#include "main.h"
 #include "option_parser.h"
 #include "utf8.h"
 
@@ -19,11 +20,6 @@
 #include <vector>
 
 namespace {
-
-constexpr OptionDef converterTable[] = {
-    {3, L"-d", ARG_JOINED}, {1, L"-i", ARG_JOINED}, {2, L"-o", ARG_JOINED},
-    {0, L"-?", ARG_NONE},   {0, L"--help", ARG_NONE}, {-1, nullptr, ARG_NONE},
-};
 
 constexpr OptionDef otherTable[] = {
     {10, L"--alpha", ARG_SEPARATE}, {11, L"--alps", ARG_OPTIONAL}, {12, L"-a", ARG_NONE},
@@ -164,7 +160,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     if (size == 0)
         return 0;
-    const OptionDef* table = (data[0] & 1) != 0 ? otherTable : converterTable;
+    const OptionDef* table = (data[0] & 1) != 0 ? otherTable : optionTable;
 
     std::vector<std::wstring> original{L"program"};
     std::size_t start = 1;
