@@ -166,8 +166,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
 
-    const bool toText = output.find(" as TXT\n\n") != std::string::npos;
-    const std::string ending = toText ? " as TXT\n\n" : " as SEQ\n\n";
     if (status == 1) {
         // Here only an open can fail, and then nothing is created or emptied.
         FUZZ_CHECK(output.find("\n\nCould not open ") != std::string::npos);
@@ -177,8 +175,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     // A completed run printed the progress line only, and its input must be
-    // one of the prepared files (nothing else can be read).
-    FUZZ_CHECK(output.size() > ending.size() && output.compare(output.size() - ending.size(), ending.size(), ending) == 0);
+    // one of the prepared files (nothing else can be read). Names may hold
+    // " as TXT" themselves, so only the line's end tells the direction.
+    const auto endsWith = [&output](const std::string& ending) {
+        return output.size() > ending.size() && output.compare(output.size() - ending.size(), ending.size(), ending) == 0;
+    };
+    const bool toText = endsWith(" as TXT\n\n");
+    FUZZ_CHECK(toText || endsWith(" as SEQ\n\n"));
+    const std::string ending = toText ? " as TXT\n\n" : " as SEQ\n\n";
     std::string input;
     for (const auto& [name, bytes] : prepared)
         if (output.rfind("Processing " + name + " to ", 0) == 0)

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs every fuzz target for a bounded time, two at a time, starting from the
 # committed seed corpus (which also holds every input that once found a fault),
-# and fails if any target reports a finding. Usage: run_fuzzers.sh [seconds]
+# and fails if any target reports a finding.
+# Usage: run_fuzzers.sh [seconds [target...]]   (targets: text_to_seq seq_to_text option_parser entry)
 # Needs the fuzz preset built (cmake --workflow --preset fuzz).
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -10,6 +11,9 @@ seconds=${1:-60}
 build=build/fuzz
 work=$build/runs
 targets=(text_to_seq seq_to_text option_parser entry)
+if [ $# -gt 1 ]; then
+  targets=("${@:2}")
+fi
 
 run_target() {
   local target=$1
