@@ -202,6 +202,17 @@ TEST(Program, FailedWriteIsReported)
     EXPECT_EQ(result.status, 0);
 }
 
+TEST(Program, FailedReadIsReported)
+{
+    // Reading a process's own memory at offset 0 fails with an I/O error.
+    if (!fs::exists("/proc/self/mem"))
+        GTEST_SKIP() << "this system has no /proc/self/mem";
+    ScratchFolder folder;
+    const ProcessResult result = runKalmora({"-i=/proc/self/mem", "-o=out", "-d=txt"}, folder.path());
+    EXPECT_EQ(result.output, progress("/proc/self/mem", "out", "TXT") + "Could not read /proc/self/mem. [5]");
+    EXPECT_EQ(result.status, 1);
+}
+
 TEST(Program, NamesUpTo256CharactersAreTakenWhole)
 {
     ScratchFolder folder;
