@@ -20,14 +20,13 @@ std::string progress(const std::string& input, const std::string& output, const 
 }
 
 #ifdef _WIN32
-// Windows refuses to open a folder as a file with "access denied".
-constexpr unsigned folderError = 13;
-// File names are UTF-16 there: bytes that are not UTF-8 name no file.
-constexpr bool namesAreBytes = false;
+constexpr bool onWindows = true;
 #else
-constexpr unsigned folderError = 21;
-constexpr bool namesAreBytes = true;
+constexpr bool onWindows = false;
 #endif
+
+// Windows refuses to open a folder as a file with "access denied".
+constexpr unsigned folderError = onWindows ? 13 : 21;
 
 // A small SEQ screen and its text form.
 const std::string sampleSeq("\x93\x05\x48\x49\x0d\xc1\x00\xff", 8);
@@ -205,6 +204,8 @@ TEST(Program, FailedWriteIsReported)
 TEST(Program, FailedReadIsReported)
 {
     // Reading a process's own memory at offset 0 fails with an I/O error.
+    if (onWindows)
+        GTEST_SKIP() << "Windows has no file whose reads fail on demand (Wine only passes Linux paths through)";
     if (!fs::exists("/proc/self/mem"))
         GTEST_SKIP() << "this system has no /proc/self/mem";
     ScratchFolder folder;
@@ -268,7 +269,7 @@ TEST(Program, NamesKeepTheirExactBytes)
 
 TEST(Program, NamesThatAreNotUtf8KeepTheirExactBytes)
 {
-    if (!namesAreBytes)
+    if (onWindows)
         GTEST_SKIP() << "file names are UTF-16 on Windows: bytes that are not UTF-8 name no file there";
     ScratchFolder folder;
     for (const std::string name : {"bad\xff\xfe\x80.seq", "\xed\xa0\x80.seq"}) {
