@@ -22,7 +22,10 @@ enum OptionId : std::int32_t {
     ID_DIRECTION = 3,
 };
 
-constexpr OptionDef options[] = {
+}  // namespace
+
+// Row order matters only for abbreviations; "--help" is the one long option.
+constexpr OptionDef optionTable[] = {
     {ID_DIRECTION, L"-d", ARG_JOINED},
     {ID_INPUT, L"-i", ARG_JOINED},
     {ID_OUTPUT, L"-o", ARG_JOINED},
@@ -30,6 +33,8 @@ constexpr OptionDef options[] = {
     {ID_HELP, L"--help", ARG_NONE},
     {-1, nullptr, ARG_NONE},
 };
+
+namespace {
 
 constexpr std::size_t maxNameLength = 256;
 
@@ -299,7 +304,7 @@ int kalmoraMain(int argc, wchar_t* argv[])
     wchar_t inputFile[maxNameLength + 1] = {};
     wchar_t outputFile[maxNameLength + 1] = {};
     wchar_t direction = 0;
-    COptionParser args(argc, argv, options);
+    COptionParser args(argc, argv, optionTable);
 
     while (args.NextOption()) {
         if (args.ErrorCode() != OPT_OK) {

@@ -1,7 +1,12 @@
 #pragma once
 
+#include "option_parser.h"
+
 #include <cstddef>
 #include <cstdint>
+
+/// The command line options, ending with a row of id -1.
+extern const OptionDef optionTable[];
 
 /// Runs one conversion as the command line `argv` asks (element 0 is the
 /// program; the strings may be edited in place). Returns the exit status, 0 or 1.

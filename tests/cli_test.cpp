@@ -1,0 +1,256 @@
+#include "process.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string usage = "Usage: Kalmora -i=infile -o=outfile -d=(seq|txt)\n";
+
+std::string progress(const std::string& input, const std::string& output, const std::string& kind)
+{
+    return "Processing " + input + " to " + output + " as " + kind + "\n\n";
+}
+
+// A small SEQ screen and its text form.
+const std::string sampleSeq("\x93\x05\x48\x49\x0d\xc1\x00\xff", 8);
+const std::string sampleText = "{CLEAR}{WHITE}hi\n{193}{0}{255}";
+
+}  // namespace
+
+TEST(Program, CommandLineAnswers)
+{
+    const struct {
+        std::vector<std::string> arguments;
+        std::string output;
+        int status;
+    } cases[] = {
+        {{}, usage, 0},
+        {{"-?"}, usage, 0},
+        {{"/?"}, usage, 0},
+        {{"--help"}, usage, 0},
+        {{"--h"}, usage, 0},
+        {{"-i=a", "-?"}, usage, 0},
+        {{"-i=a", "-o=b"}, usage, 0},
+        {{"stray", "words"}, usage, 0},
+        {{"-x", "-?"}, "Invalid argument: -x\n", 1},
+        {{"-d"}, "Invalid argument: -d\n", 1},
+        {{"--"}, "Invalid argument: --\n", 1},
+        {{"-?=1"}, "Invalid argument: -?\n", 1},
+        {{"--he=1"}, "Invalid argument: --help\n", 1},
+        {{"-X=value"}, "Invalid argument: -X\n", 1},
+        {{"-d=SEQ"}, "Invalid direction. SEQ" + usage, 1},
+        {{"-d=seq "}, "Invalid direction. seq " + usage, 1},
+        {{"-d="}, "Invalid direction. " + usage, 1},
+        {{"-d=bad", "-x"}, "Invalid direction. bad" + usage, 1},
+        {{"-d=txt", "-d=no"}, "Invalid direction. no" + usage, 1},
+    };
+    ScratchFolder folder;
+    for (const auto& sample : cases) {
+        std::string shown;
+        for (const auto& argument : sample.arguments)
+            shown += argument + " ";
+        const ProcessResult result = runKalmora(sample.arguments, folder.path());
+        EXPECT_EQ(result.output, sample.output) << shown;
+        EXPECT_EQ(result.status, sample.status) << shown;
+        EXPECT_EQ(result.errors, "") << shown;
+    }
+    EXPECT_TRUE(fs::is_empty(folder.path())) << "no file is opened without a direction";
+}
+
+TEST(Program, ConvertsBothWays)
+{
+    ScratchFolder folder;
+    writeBytes(folder / "screen.seq", sampleSeq);
+
+    ProcessResult result = runKalmora({"-i=screen.seq", "-o=screen.txt", "-d=txt"}, folder.path());
+    EXPECT_EQ(result.output, progress("screen.seq", "screen.txt", "TXT"));
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(readBytes(folder / "screen.txt"), sampleText);
+
+    result = runKalmora({"/i=screen.txt", "/o=back.seq", "/d=seq"}, folder.path());
+    EXPECT_EQ(result.output, progress("screen.txt", "back.seq", "SEQ"));
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(readBytes(folder / "back.seq"), sampleSeq);
+
+    // An existing output is replaced, not appended to.
+    writeBytes(folder / "back.seq", std::string(1000, 'x'));
+    result = runKalmora({"-i=screen.txt", "-o=back.seq", "-d=seq"}, folder.path());
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(readBytes(folder / "back.seq"), sampleSeq);
+
+    writeBytes(folder / "empty.seq", "");
+    result = runKalmora({"-i=empty.seq", "-o=empty.txt", "-d=txt"}, folder.path());
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(readBytes(folder / "empty.txt"), "");
+}
+
+TEST(Program, LaterOptionsReplaceEarlierOnes)
+{
+    ScratchFolder folder;
+    writeBytes(folder / "b", "\x41");
+    const ProcessResult result = runKalmora({"-i=a", "-i=b", "-o=x", "-o=c", "-d=seq", "-d=txt"}, folder.path());
+    EXPECT_EQ(result.output, progress("b", "c", "TXT"));
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(readBytes(folder / "c"), "a");
+    EXPECT_FALSE(fs::exists(folder / "x"));
+}
+
+TEST(Program, InputThatCannotBeOpenedLeavesTheOutputAlone)
+{
+    ScratchFolder folder;
+    fs::create_directory(folder / "folder");
+    writeBytes(folder / "kept", "old contents");
+    const struct {
+        std::string input;
+        std::string output;
+        unsigned error;
+    } cases[] = {
+        {"missing", "new", 2},
+        {"", "new", 2},
+        {"folder", "kept", 21},
+        {"missing", "kept", 2},
+    };
+    for (const auto& sample : cases) {
+        const ProcessResult result = runKalmora({"-i=" + sample.input, "-o=" + sample.output, "-d=txt"}, folder.path());
+        EXPECT_EQ(result.output, progress(sample.input, sample.output, "TXT") + "Could not open " + sample.input +
+                                     " for reading. [" + std::to_string(sample.error) + "]")
+            << sample.input;
+        EXPECT_EQ(result.status, 1) << sample.input;
+    }
+    EXPECT_FALSE(fs::exists(folder / "new"));
+    EXPECT_EQ(readBytes(folder / "kept"), "old contents");
+}
+
+TEST(Program, OutputThatIsTheInputIsRefusedUntouched)
+{
+    ScratchFolder folder;
+    writeBytes(folder / "same", sampleText);
+    fs::create_hard_link(folder / "same", folder / "hard");
+    fs::create_symlink("same", folder / "soft");
+    fs::create_directory(folder / "sub");
+    for (const std::string output : {"same", "./same", "hard", "soft", "sub/../same"}) {
+        const ProcessResult result = runKalmora({"-i=same", "-o=" + output, "-d=seq"}, folder.path());
+        EXPECT_EQ(result.output, progress("same", output, "SEQ") + "Could not open " + output + " for writing. [13]");
+        EXPECT_EQ(result.status, 1) << output;
+        EXPECT_EQ(readBytes(folder / "same"), sampleText) << output;
+    }
+}
+
+TEST(Program, OutputThatCannotBeOpenedIsReported)
+{
+    ScratchFolder folder;
+    writeBytes(folder / "in", sampleSeq);
+    fs::create_directory(folder / "folder");
+    const struct {
+        std::string output;
+        unsigned error;
+    } cases[] = {{"folder", 21}, {"no/such/folder/out", 2}, {"", 2}};
+    for (const auto& sample : cases) {
+        const ProcessResult result = runKalmora({"-i=in", "-o=" + sample.output, "-d=txt"}, folder.path());
+        EXPECT_EQ(result.output, progress("in", sample.output, "TXT") + "Could not open " + sample.output +
+                                     " for writing. [" + std::to_string(sample.error) + "]");
+        EXPECT_EQ(result.status, 1) << sample.output;
+    }
+}
+
+TEST(Program, FailedWriteIsReported)
+{
+    if (!fs::exists("/dev/full"))
+        GTEST_SKIP() << "this system has no /dev/full";
+    ScratchFolder folder;
+    writeBytes(folder / "in", sampleSeq);
+    ProcessResult result = runKalmora({"-i=in", "-o=/dev/full", "-d=txt"}, folder.path());
+    EXPECT_EQ(result.output, progress("in", "/dev/full", "TXT") + "Could not write /dev/full. [28]");
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(readBytes(folder / "in"), sampleSeq);
+
+    // Nothing to write, nothing to fail.
+    writeBytes(folder / "empty", "");
+    result = runKalmora({"-i=empty", "-o=/dev/full", "-d=seq"}, folder.path());
+    EXPECT_EQ(result.output, progress("empty", "/dev/full", "SEQ"));
+    EXPECT_EQ(result.status, 0);
+}
+
+TEST(Program, FailedReadIsReported)
+{
+    // Reading a process's own memory at offset 0 fails with an I/O error.
+    if (!fs::exists("/proc/self/mem"))
+        GTEST_SKIP() << "this system has no /proc/self/mem";
+    ScratchFolder folder;
+    const ProcessResult result = runKalmora({"-i=/proc/self/mem", "-o=out", "-d=txt"}, folder.path());
+    EXPECT_EQ(result.output, progress("/proc/self/mem", "out", "TXT") + "Could not read /proc/self/mem. [5]");
+    EXPECT_EQ(result.status, 1);
+}
+
+TEST(Program, NamesUpTo256CharactersAreTakenWhole)
+{
+    ScratchFolder folder;
+    const std::string directory(120, 'd');
+    fs::create_directory(folder / directory);
+    // 256 characters in all, each part within the file system's limit.
+    const std::string longest = directory + "/" + std::string(135, 'n');
+    ASSERT_EQ(longest.size(), 256u);
+    writeBytes(folder / "in", "\x41");
+
+    ProcessResult result = runKalmora({"-i=in", "-o=" + longest, "-d=txt"}, folder.path());
+    EXPECT_EQ(result.output, progress("in", longest, "TXT"));
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(readBytes(folder / longest), "a");
+
+    // One more character would have to be cut off: refuse instead.
+    const std::string tooLong = longest + "x";
+    const struct {
+        std::vector<std::string> arguments;
+        std::string name;
+    } cases[] = {
+        {{"-i=in", "-o=" + tooLong, "-d=txt"}, tooLong},
+        {{"-i=" + tooLong, "-o=out", "-d=txt"}, tooLong},
+        {{"-o=" + tooLong + "yyyy", "-x"}, tooLong + "yyyy"},
+    };
+    for (const auto& sample : cases) {
+        result = runKalmora(sample.arguments, folder.path());
+        EXPECT_EQ(result.output, "File name too long: " + sample.name + "\n");
+        EXPECT_EQ(result.status, 1);
+    }
+    // Faults are reported in command-line order.
+    result = runKalmora({"-x", "-o=" + tooLong}, folder.path());
+    EXPECT_EQ(result.output, "Invalid argument: -x\n");
+    EXPECT_FALSE(fs::exists(folder / "out"));
+    EXPECT_FALSE(fs::exists(folder / tooLong));
+}
+
+TEST(Program, NamesKeepTheirExactBytes)
+{
+    ScratchFolder folder;
+    for (const std::string name : {"gr\xc3\xbc\xc3\x9f" "e \xe2\x82\xac.seq", "bad\xff\xfe\x80.seq", "\xed\xa0\x80.seq",
+                                   "-dash.seq", "with space.seq"}) {
+        writeBytes(folder / name, "\x41\x0d");
+        const std::string output = name + ".txt";
+        const ProcessResult result = runKalmora({"-i=" + name, "-o=" + output, "-d=txt"}, folder.path());
+        EXPECT_EQ(result.output, progress(name, output, "TXT"));
+        EXPECT_EQ(result.status, 0);
+        EXPECT_EQ(readBytes(folder / output), "a\n");
+
+        const ProcessResult missing = runKalmora({"-i=" + name + "x", "-o=" + output, "-d=txt"}, folder.path());
+        EXPECT_EQ(missing.output, progress(name + "x", output, "TXT") + "Could not open " + name + "x for reading. [2]");
+    }
+}
+
+TEST(Program, SampleScreenConvertsToItsTextAndBack)
+{
+    const fs::path examples = fs::path(KALMORA_SOURCE_DIR) / "examples";
+    ScratchFolder folder;
+    const std::string seq = (examples / "greeting.seq").string();
+    EXPECT_EQ(runKalmora({"-i=" + seq, "-o=greeting.txt", "-d=txt"}, folder.path()).status, 0);
+    EXPECT_EQ(readBytes(folder / "greeting.txt"), readBytes(examples / "greeting.txt"));
+    EXPECT_EQ(runKalmora({"-i=greeting.txt", "-o=greeting.seq", "-d=seq"}, folder.path()).status, 0);
+    EXPECT_EQ(readBytes(folder / "greeting.seq"), readBytes(examples / "greeting.seq"));
+}
