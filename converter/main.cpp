@@ -111,13 +111,22 @@ int convert(wchar_t direction, int infile, const wchar_t* inputFile, int outfile
 std::size_t seqToText(const std::uint8_t* seq, std::size_t size, char* text)
 {
     char* next = text;
-    for (std::size_t i = 0; i < size; ++i) {
-        // Copy the whole 16-byte slot and keep only the form's own length: one
-        // load and one store per code, and no branch on the form.
-        const codeTable::FormSlot& slot = codeTable::formSlots[seq[i]];
+    // Copy the whole 16-byte slot and keep only the form's own length: one
+    // load and one store per code, and no branch on the form.
+    const auto writeForm = [&next](std::uint8_t code) {
+        const codeTable::FormSlot& slot = codeTable::formSlots[code];
         std::memcpy(next, slot.text, sizeof slot);
         next += slot.length;
+    };
+    std::size_t i = 0;
+    for (; size - i >= 8; i += 8) {
+        // One load for eight codes.
+        std::uint64_t codes = codeTable::load64(reinterpret_cast<const char*>(seq + i));
+        for (int k = 0; k < 8; ++k, codes >>= 8)
+            writeForm(static_cast<std::uint8_t>(codes));
     }
+    for (; i < size; ++i)
+        writeForm(seq[i]);
     return static_cast<std::size_t>(next - text);
 }
 
