@@ -29,7 +29,11 @@ public:
     ScratchFolder& operator=(const ScratchFolder&) = delete;
 
     const std::filesystem::path& path() const { return m_path; }
-    std::filesystem::path operator/(const std::string& name) const { return m_path / name; }
+    /// The path of `name` (UTF-8, or any bytes where names are bytes) in this folder.
+    std::filesystem::path operator/(const std::string& name) const
+    {
+        return m_path / std::u8string(name.begin(), name.end());
+    }
 
 private:
     std::filesystem::path m_path;

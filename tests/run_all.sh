@@ -3,6 +3,28 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+stage() {
+  local name=$1
+  shift
+  local start=$SECONDS
+  echo "=== $name"
+  "$@"
+  echo "=== $name: passed in $((SECONDS - start)) s"
+}
+
 # Unit, conversion and whole-program tests: debug build with AddressSanitizer,
 # UndefinedBehaviorSanitizer and warnings as errors.
-cmake --workflow --preset test
+stage "Linux tests" cmake --workflow --preset test
+
+# The same suite built for Windows with mingw-w64 and run under Wine.
+if command -v x86_64-w64-mingw32-g++-posix >/dev/null && command -v wine >/dev/null; then
+  stage "Windows tests under Wine" cmake --workflow --preset windows
+elif [ -n "${CI:-}" ]; then
+  echo "Windows stage: mingw-w64 or Wine is missing (.ci/run installs them)" >&2
+  exit 1
+else
+  echo "=== Windows tests skipped: apt-get install g++-mingw-w64-x86-64-posix wine wine64 (or run .ci/run)"
+fi
+
+# The Debian package: install, run, manual page, removal.
+stage "Debian package" bash tests/package_test.sh
