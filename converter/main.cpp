@@ -167,6 +167,13 @@ constexpr std::uint64_t firstByteEqual(std::uint64_t word, unsigned char byte)
     return (difference - everyByte) & ~difference & (everyByte * 0x80);
 }
 
+// Sets the high bit of the first byte of `word` below `limit` (at most 128),
+// with the same caveat as firstByteEqual.
+constexpr std::uint64_t firstByteBelow(std::uint64_t word, unsigned char limit)
+{
+    return (word - everyByte * limit) & ~word & (everyByte * 0x80);
+}
+
 // Marks the first "}", "{" or NUL in `word`, as firstByteEqual does.
 constexpr std::uint64_t firstTagStop(std::uint64_t word)
 {
@@ -204,8 +211,8 @@ std::size_t convertQuickly(const char* text, std::size_t i, std::size_t size, st
             continue;
         }
         const std::uint64_t word = codeTable::load64(text + i);
-        const std::uint64_t specials =
-            firstByteEqual(word, '{') | firstByteEqual(word, '\r') | firstByteEqual(word, '\n');
+        // "{" and the control characters up to CR, line ends among them.
+        const std::uint64_t specials = firstByteEqual(word, '{') | firstByteBelow(word, '\r' + 1);
         // Codes for all eight bytes; those from the first special byte on are
         // written over by what follows. At most one code per byte read, so
         // this stays within the room for `size` codes.
@@ -218,9 +225,16 @@ std::size_t convertQuickly(const char* text, std::size_t i, std::size_t size, st
         next += plain;
         i += plain;
         if (plain == 0) {
-            // CR LF is one line end, and so are CR and LF alone.
-            *next++ = 13;
-            i += text[i] == '\r' && text[i + 1] == '\n' ? 2 : 1;
+            const char ch = text[i];
+            if (ch == '\r' || ch == '\n') {
+                // CR LF is one line end, and so are CR and LF alone.
+                *next++ = 13;
+                i += ch == '\r' && text[i + 1] == '\n' ? 2 : 1;
+            } else {
+                // Any other control character is no form.
+                *next++ = 0;
+                ++i;
+            }
         }
     }
     while (i < size) {
