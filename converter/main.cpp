@@ -174,10 +174,18 @@ constexpr std::uint64_t firstByteBelow(std::uint64_t word, unsigned char limit)
     return (word - everyByte * limit) & ~word & (everyByte * 0x80);
 }
 
-// Marks the first "}", "{" or NUL in `word`, as firstByteEqual does.
-constexpr std::uint64_t firstTagStop(std::uint64_t word)
+// Index of the first "{" or NUL among the 16 bytes at `text`, or 16.
+std::size_t firstTagStop(const char* text)
 {
-    return firstByteEqual(word, '}') | firstByteEqual(word, '{') | firstByteEqual(word, 0);
+    const std::uint64_t low = codeTable::load64(text);
+    const std::uint64_t high = codeTable::load64(text + 8);
+    const std::uint64_t lowStops = firstByteEqual(low, '{') | firstByteEqual(low, 0);
+    const std::uint64_t highStops = firstByteEqual(high, '{') | firstByteEqual(high, 0);
+    if (lowStops != 0)
+        return static_cast<std::size_t>(std::countr_zero(lowStops) / 8);
+    if (highStops != 0)
+        return static_cast<std::size_t>(8 + std::countr_zero(highStops) / 8);
+    return 16;
 }
 
 // Converts text from `i` on while no tag or line end is left open, writing
@@ -191,22 +199,25 @@ std::size_t convertQuickly(const char* text, std::size_t i, std::size_t size, st
     // A word at a time while there is room to read a whole tag ahead.
     while (size - i >= 24) {
         if (text[i] == '{') {
-            // A tag holding no "{" nor NUL and closed within 17 bytes is
-            // exactly the bytes from brace to brace.
+            // Find the closing brace within 16 bytes and look the tag up at
+            // once. A form holds no NUL and no second "{", so a tag that is a
+            // form is exactly the bytes from brace to brace; one that is no
+            // form (or "{0}") is checked for those bytes before it counts.
             std::size_t stop = 0;
-            if (const std::uint64_t marks = firstTagStop(codeTable::load64(text + i + 1)); marks != 0) {
-                stop = static_cast<std::size_t>(std::countr_zero(marks) / 8);
+            if (const std::uint64_t closes = firstByteEqual(codeTable::load64(text + i + 1), '}'); closes != 0) {
+                stop = static_cast<std::size_t>(std::countr_zero(closes) / 8);
             } else {
-                const std::uint64_t moreMarks = firstTagStop(codeTable::load64(text + i + 9));
-                if (moreMarks == 0)
+                const std::uint64_t moreCloses = firstByteEqual(codeTable::load64(text + i + 9), '}');
+                if (moreCloses == 0)
                     break;
-                stop = 8 + static_cast<std::size_t>(std::countr_zero(moreMarks) / 8);
+                stop = 8 + static_cast<std::size_t>(std::countr_zero(moreCloses) / 8);
             }
-            if (text[i + 1 + stop] != '}')
-                break;
             // Up to 17 bytes long: the first 16 of a longer one match no form.
             const std::size_t length = stop + 2;
-            *next++ = codeTable::codeOfTag(text + i, std::min<std::size_t>(length, 16));
+            const std::uint8_t code = codeTable::codeOfTag(text + i, std::min<std::size_t>(length, 16));
+            if (code == 0 && firstTagStop(text + i + 1) < stop)
+                break;
+            *next++ = code;
             i += length;
             continue;
         }
