@@ -35,6 +35,9 @@ public:
     std::size_t convert(const char* text, std::size_t size, std::uint8_t* seq);
 
 private:
+    /// Applies the byte-at-a-time rules to `ch`, writing at `next`; returns the new end.
+    std::uint8_t* step(char ch, std::uint8_t* next);
+
     char buffer[20] = {};         // the tag being gathered, from its "{"
     std::size_t tagLength = 0;    // characters gathered, counting any that did not fit
     bool inTag = false;           // between a "{" and the next "}"

@@ -95,7 +95,9 @@ int openOutput(const wchar_t* name, int input, unsigned& error)
         refused = sharingViolation;  // the same file by another name or link
     else
         refused = lockWithoutWaiting(file, LOCK_EX);
-    if (refused == 0 && S_ISREG(outputStatus.st_mode) && ::ftruncate(file, 0) != 0)
+    // A file made just now is empty already. Truncating it anyway would cost
+    // a lot on ext4, which flushes a file truncated to zero when it is closed.
+    if (refused == 0 && !created && S_ISREG(outputStatus.st_mode) && ::ftruncate(file, 0) != 0)
         refused = static_cast<unsigned>(errno);
     if (refused != 0) {
         ::close(file);

@@ -1,0 +1,105 @@
+// In-memory speed of the two lookups and the two conversion loops.
+
+#include "code_table.h"
+#include "inputs.h"
+#include "main.h"
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr std::size_t loopInputSize = 1 << 20;
+
+// The text that the SEQ-to-text loop makes of random bytes: mostly tags.
+std::string textOfRandomBytes()
+{
+    const std::string seq = bench::randomBytes(loopInputSize);
+    std::string text(seqToTextCapacity(seq.size()), '\0');
+    text.resize(seqToText(reinterpret_cast<const std::uint8_t*>(seq.data()), seq.size(), text.data()));
+    return text;
+}
+
+void BM_CodeToText(benchmark::State& state)
+{
+    const std::string seq = bench::randomBytes(4096);
+    std::size_t total = 0;
+    for (auto _ : state) {
+        for (const char code : seq)
+            total += std::strlen(codeToText(static_cast<std::uint8_t>(code)));
+        benchmark::DoNotOptimize(total);
+    }
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * seq.size()));
+}
+BENCHMARK(BM_CodeToText);
+
+// Looks up every form of the table and as many strings that are no form.
+void BM_TextToCode(benchmark::State& state)
+{
+    std::vector<std::string> tokens;
+    for (int code = 0; code < 256; ++code) {
+        const std::string form = codeToText(static_cast<std::uint8_t>(code));
+        tokens.push_back(form);
+        tokens.push_back(form.size() == 1 ? std::string(1, static_cast<char>(code ^ 0x80)) : form + "X");
+    }
+    for (auto _ : state) {
+        unsigned total = 0;
+        for (const std::string& token : tokens)
+            total += textToCode(token.data(), token.size());
+        benchmark::DoNotOptimize(total);
+    }
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * tokens.size()));
+}
+BENCHMARK(BM_TextToCode);
+
+// The loops run over 64 KiB blocks into one reused output buffer, as the
+// program runs them, so that the output stays in the cache as it does there.
+constexpr std::size_t blockSize = 64 * 1024;
+
+void BM_SeqToText(benchmark::State& state)
+{
+    const std::string seq = bench::randomBytes(loopInputSize);
+    std::string text(seqToTextCapacity(blockSize), '\0');
+    for (auto _ : state) {
+        for (std::size_t at = 0; at < seq.size(); at += blockSize) {
+            const std::size_t size = std::min(blockSize, seq.size() - at);
+            benchmark::DoNotOptimize(
+                seqToText(reinterpret_cast<const std::uint8_t*>(seq.data() + at), size, text.data()));
+        }
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * seq.size()));
+}
+BENCHMARK(BM_SeqToText);
+
+void textToSeqOver(benchmark::State& state, const std::string& text)
+{
+    std::vector<std::uint8_t> seq(blockSize);
+    for (auto _ : state) {
+        TextToSeq textToSeq;
+        for (std::size_t at = 0; at < text.size(); at += blockSize) {
+            const std::size_t size = std::min(blockSize, text.size() - at);
+            benchmark::DoNotOptimize(textToSeq.convert(text.data() + at, size, seq.data()));
+        }
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
+}
+
+void BM_TextToSeqOfRandomBytes(benchmark::State& state)
+{
+    textToSeqOver(state, textOfRandomBytes());
+}
+BENCHMARK(BM_TextToSeqOfRandomBytes);
+
+void BM_TextToSeqTypical(benchmark::State& state)
+{
+    textToSeqOver(state, bench::typicalText(loopInputSize));
+}
+BENCHMARK(BM_TextToSeqTypical);
+
+}  // namespace
+
+BENCHMARK_MAIN();

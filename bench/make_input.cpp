@@ -1,0 +1,37 @@
+// Writes one benchmark input: `make_input random|typical SIZE FILE`.
+
+#include "inputs.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <string_view>
+
+int main(int argc, char* argv[])
+{
+    if (argc != 4) {
+        std::fputs("Usage: make_input random|typical SIZE FILE\n", stderr);
+        return 1;
+    }
+    const std::string_view kind = argv[1];
+    const auto size = static_cast<std::size_t>(std::strtoull(argv[2], nullptr, 10));
+    std::string bytes;
+    if (kind == "random") {
+        bytes = bench::randomBytes(size);
+    } else if (kind == "typical") {
+        bytes = bench::typicalText(size);
+    } else {
+        std::fputs("make_input: the kind is random or typical\n", stderr);
+        return 1;
+    }
+    std::FILE* file = std::fopen(argv[3], "wb");
+    if (file == nullptr) {
+        std::perror(argv[3]);
+        return 1;
+    }
+    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    if (std::fclose(file) != 0 || !written) {
+        std::perror(argv[3]);
+        return 1;
+    }
+    return 0;
+}

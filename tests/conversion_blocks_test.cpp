@@ -1,0 +1,157 @@
+#include "code_table.h"
+#include "main.h"
+
+#include <gtest/gtest.h>
+
+#include <iterator>
+#include <random>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace {
+
+std::uint8_t linearTextToCode(std::string_view text)
+{
+    static const std::vector<std::string_view> entries(std::begin(codeText), std::end(codeText));
+    for (std::size_t code = 0; code < entries.size(); ++code)
+        if (entries[code] == text)
+            return static_cast<std::uint8_t>(code);
+    return 0;
+}
+
+// Text to SEQ one byte at a time, by the rules alone: "{" (re)starts a tag,
+// "}" closes it, a NUL adds nothing to a tag, every other byte inside a tag is
+// gathered, CR gives 13 and a LF right after it nothing, any other LF gives
+// 13, and a tag still open at the end is dropped.
+std::string referenceTextToSeq(std::string_view text)
+{
+    std::string seq;
+    std::string tag;
+    bool inTag = false;
+    bool afterReturn = false;
+    for (const char ch : text) {
+        const bool lineFeedAfterReturn = afterReturn;
+        afterReturn = false;
+        if (ch == '{') {
+            inTag = true;
+            tag = "{";
+        } else if (inTag) {
+            if (ch == '}') {
+                inTag = false;
+                seq += static_cast<char>(linearTextToCode(tag + '}'));
+            } else if (ch != '\0') {
+                tag += ch;
+            }
+        } else if (ch == '\r') {
+            afterReturn = true;
+            seq += '\r';
+        } else if (ch == '\n') {
+            if (!lineFeedAfterReturn)
+                seq += '\r';
+        } else {
+            seq += static_cast<char>(linearTextToCode(std::string_view(&ch, 1)));
+        }
+    }
+    return seq;
+}
+
+// Text made of the pieces that matter to the tokeniser: forms, lone braces,
+// line ends, NULs, random bytes, tags with a NUL or a line end inside, and
+// tags too long for any form.
+std::string trickyText(std::size_t pieces, unsigned seed)
+{
+    std::mt19937 random(seed);
+    std::uniform_int_distribution<int> anyByte(0, 255);
+    std::uniform_int_distribution<int> kind(0, 11);
+    std::uniform_int_distribution<std::size_t> longLength(12, 40);
+    std::string text;
+    for (std::size_t i = 0; i < pieces; ++i) {
+        const std::string form = codeToText(static_cast<std::uint8_t>(anyByte(random)));
+        switch (kind(random)) {
+        case 0: text += '{'; break;
+        case 1: text += '}'; break;
+        case 2: text += '\r'; break;
+        case 3: text += '\n'; break;
+        case 4: text += '\0'; break;
+        case 5: text += static_cast<char>(anyByte(random)); break;
+        case 6: text += form.substr(0, form.size() / 2 + 1); break;
+        case 7: text += form.substr(0, form.size() / 2) + '\0' + form.substr(form.size() / 2); break;
+        case 8: text += form.substr(0, form.size() / 2) + "\r\n" + form.substr(form.size() / 2); break;
+        case 9:
+            text += '{';
+            text.append(longLength(random), 'A');
+            text += '}';
+            break;
+        default: text += form; break;
+        }
+    }
+    return text;
+}
+
+// Converts `text` in blocks whose sizes come from `nextSize`, each block in a
+// buffer of its own exact size so that a read past it is caught.
+template <typename NextSize>
+std::string textToSeqInBlocks(const std::string& text, NextSize nextSize)
+{
+    TextToSeq converter;
+    std::string seq;
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t size = std::min(nextSize(), text.size() - at);
+        const std::vector<char> block(text.begin() + static_cast<std::ptrdiff_t>(at),
+                                      text.begin() + static_cast<std::ptrdiff_t>(at + size));
+        std::vector<std::uint8_t> codes(size);
+        codes.resize(converter.convert(block.data(), size, codes.data()));
+        seq.append(codes.begin(), codes.end());
+        at += size;
+    }
+    return seq;
+}
+
+template <typename NextSize>
+std::string seqToTextInBlocks(const std::string& seq, NextSize nextSize)
+{
+    std::string text;
+    for (std::size_t at = 0; at < seq.size();) {
+        const std::size_t size = std::min(nextSize(), seq.size() - at);
+        const std::vector<std::uint8_t> block(seq.begin() + static_cast<std::ptrdiff_t>(at),
+                                              seq.begin() + static_cast<std::ptrdiff_t>(at + size));
+        std::vector<char> out(seqToTextCapacity(size));
+        text.append(out.data(), seqToText(block.data(), size, out.data()));
+        at += size;
+    }
+    return text;
+}
+
+}  // namespace
+
+TEST(ConversionBlocks, TextToSeqGivesTheByteRulesResultWhateverTheSplit)
+{
+    for (unsigned seed = 1; seed <= 4; ++seed) {
+        const std::string text = trickyText(20000, seed);
+        const std::string expected = referenceTextToSeq(text);
+        std::mt19937 random(seed);
+        std::uniform_int_distribution<std::size_t> small(1, 40);
+        std::uniform_int_distribution<std::size_t> large(1, 70000);
+        EXPECT_EQ(textToSeqInBlocks(text, [&] { return text.size(); }), expected) << "one block, seed " << seed;
+        EXPECT_EQ(textToSeqInBlocks(text, [] { return std::size_t{1}; }), expected) << "bytes, seed " << seed;
+        EXPECT_EQ(textToSeqInBlocks(text, [&] { return small(random); }), expected) << "small, seed " << seed;
+        EXPECT_EQ(textToSeqInBlocks(text, [&] { return large(random); }), expected) << "large, seed " << seed;
+    }
+}
+
+TEST(ConversionBlocks, SeqToTextGivesEachFormWhateverTheSplit)
+{
+    std::mt19937 random(3);
+    std::uniform_int_distribution<int> anyByte(0, 255);
+    std::string seq;
+    for (int i = 0; i < 100000; ++i)
+        seq += static_cast<char>(anyByte(random));
+    std::string expected;
+    for (const char code : seq)
+        expected += codeToText(static_cast<std::uint8_t>(code));
+    std::uniform_int_distribution<std::size_t> small(1, 40);
+    EXPECT_EQ(seqToTextInBlocks(seq, [&] { return seq.size(); }), expected);
+    EXPECT_EQ(seqToTextInBlocks(seq, [] { return std::size_t{1}; }), expected);
+    EXPECT_EQ(seqToTextInBlocks(seq, [&] { return small(random); }), expected);
+}
