@@ -445,3 +445,26 @@ TEST(Hostile, LineEndsAtEveryPositionAroundATag)
                   {{"in.seq", file(sample.seq)}, {"out.txt", file(sample.text)}}, sample.text);
     }
 }
+
+TEST(Hostile, InterruptedConversionLeavesTheInputIntact)
+{
+    // The reader of the output goes away mid-way, which ends the conversion
+    // (by SIGPIPE, or by a failed write if that signal is ignored).
+    ScratchFolder folder;
+    const std::string seq(512 * 1024, '\x1c');
+    writeBytes(folder / "in.seq", seq);
+    ASSERT_EQ(::mkfifo((folder / "drain").c_str(), 0600), 0);
+
+    auto run = startKalmora({"-i=in.seq", "-o=drain", "-d=txt"}, folder.path());
+    const int fifo = ::open((folder / "drain").c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fifo, 0);
+    char chunk[4096];
+    ASSERT_GT(::read(fifo, chunk, sizeof chunk), 0);
+    ::close(fifo);
+    const ProcessResult result = run.get();
+    EXPECT_NE(result.status, 0);
+    EXPECT_TRUE(result.output == progress("in.seq", "drain", "TXT") ||
+                result.output == progress("in.seq", "drain", "TXT") + "Could not write drain. [32]")
+        << result.output;
+    EXPECT_EQ(stateOf(folder.path()), (FolderState{{"in.seq", file(seq)}, {"drain", "fifo"}}));
+}
