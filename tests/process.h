@@ -17,7 +17,8 @@ struct ProcessResult {
 ProcessResult runProcess(const std::filesystem::path& program, const std::vector<std::string>& arguments,
                          const std::filesystem::path& directory);
 
-/// Runs kalmora itself with `arguments` in `directory`.
+/// Runs kalmora itself with `arguments` in `directory`; when the environment
+/// names an executable in KALMORA_WRAPPER, runs that with kalmora's path first.
 ProcessResult runKalmora(const std::vector<std::string>& arguments, const std::filesystem::path& directory);
 
 /// A fresh empty folder, removed with everything in it when the object goes.

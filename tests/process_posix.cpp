@@ -77,6 +77,12 @@ ProcessResult runProcess(const std::filesystem::path& program, const std::vector
 
 ProcessResult runKalmora(const std::vector<std::string>& arguments, const std::filesystem::path& directory)
 {
+    // A checker such as Valgrind can be put in front of the program from outside.
+    if (const char* wrapper = std::getenv("KALMORA_WRAPPER"); wrapper != nullptr && *wrapper != '\0') {
+        std::vector<std::string> wrapped{KALMORA_EXECUTABLE};
+        wrapped.insert(wrapped.end(), arguments.begin(), arguments.end());
+        return runProcess(wrapper, wrapped, directory);
+    }
     return runProcess(KALMORA_EXECUTABLE, arguments, directory);
 }
 

@@ -28,3 +28,11 @@ fi
 
 # The Debian package: install, run, manual page, removal.
 stage "Debian package" bash tests/package_test.sh
+
+# The whole-program tests with every run of kalmora under Valgrind's memcheck.
+stage "Memcheck" bash tests/memcheck.sh
+
+# Each fuzz target for a bounded time (FUZZ_SECONDS, 60 by default), two at a
+# time, from the committed corpus; any finding fails the run.
+stage "Fuzz build" cmake --workflow --preset fuzz
+stage "Fuzzing" bash fuzz/run_fuzzers.sh "${FUZZ_SECONDS:-60}"

@@ -1,0 +1,470 @@
+// The program as a process under hostile input and failing surroundings: each
+// case checks the exact console bytes, the exit status and afterwards the
+// state of every file in the folder, so an input that changed, an output that
+// was created or emptied when it should not be, or a stray file shows up.
+
+#include "process.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <future>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+namespace {
+
+// Every entry below a folder by its relative path, with its kind and contents.
+using FolderState = std::map<std::string, std::string>;
+
+FolderState stateOf(const fs::path& folder)
+{
+    FolderState state;
+    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+        const std::string name = entry.path().lexically_relative(folder).string();
+        if (entry.is_symlink())
+            state[name] = "link to " + fs::read_symlink(entry.path()).string();
+        else if (entry.is_directory())
+            state[name] = "folder";
+        else if (entry.is_fifo())
+            state[name] = "fifo";
+        else if (entry.is_regular_file())
+            state[name] = "file " + readBytes(entry.path());
+        else
+            state[name] = "other";
+    }
+    return state;
+}
+
+std::string file(const std::string& bytes)
+{
+    return "file " + bytes;
+}
+
+std::string progress(const std::string& input, const std::string& output, const std::string& kind)
+{
+    return "Processing " + input + " to " + output + " as " + kind + "\n\n";
+}
+
+std::string cannotWrite(const std::string& input, const std::string& output, const std::string& kind, int error)
+{
+    return progress(input, output, kind) + "Could not open " + output + " for writing. [" + std::to_string(error) + "]";
+}
+
+std::string cannotRead(const std::string& input, const std::string& output, const std::string& kind, int error)
+{
+    return progress(input, output, kind) + "Could not open " + input + " for reading. [" + std::to_string(error) + "]";
+}
+
+// Runs kalmora and checks everything it can be seen to do.
+void expectRun(const ScratchFolder& folder, const std::vector<std::string>& arguments, const std::string& console,
+               int status, const FolderState& after, const std::string& label)
+{
+    const ProcessResult result = runKalmora(arguments, folder.path());
+    EXPECT_EQ(result.output, console) << label;
+    EXPECT_EQ(result.status, status) << label;
+    EXPECT_EQ(result.errors, "") << label;
+    EXPECT_EQ(stateOf(folder.path()), after) << label;
+}
+
+// Converts `text` to SEQ in a fresh folder and checks the codes, the console,
+// and that the text file is the only other file and is unchanged.
+void expectTextGives(const std::string& text, const std::string& codes, const std::string& label)
+{
+    ScratchFolder folder;
+    writeBytes(folder / "in.txt", text);
+    expectRun(folder, {"-i=in.txt", "-o=out.seq", "-d=seq"}, progress("in.txt", "out.seq", "SEQ"), 0,
+              {{"in.txt", file(text)}, {"out.seq", file(codes)}}, label);
+}
+
+// Holds a lock on a file as another program would.
+class HeldLock {
+public:
+    HeldLock(const fs::path& path, int operation) : m_file(::open(path.c_str(), O_RDONLY | O_CLOEXEC))
+    {
+        if (m_file < 0 || ::flock(m_file, operation | LOCK_NB) != 0)
+            throw std::runtime_error("cannot lock " + path.string());
+    }
+    ~HeldLock() { ::close(m_file); }
+    HeldLock(const HeldLock&) = delete;
+    HeldLock& operator=(const HeldLock&) = delete;
+
+private:
+    int m_file;
+};
+
+// True once some other open of `path` holds a lock that refuses `operation`.
+bool waitUntilLocked(const fs::path& path, int operation)
+{
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        const int probe = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (probe >= 0) {
+            const bool refused = ::flock(probe, operation | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+            ::close(probe);
+            if (refused)
+                return true;
+        }
+        std::this_thread::sleep_for(10ms);
+    }
+    return false;
+}
+
+// Opens the writing end of a FIFO once a reader has it open; -1 after ten seconds.
+int openFifoForWriting(const fs::path& path)
+{
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        const int fifo = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        if (fifo >= 0) {
+            ::fcntl(fifo, F_SETFL, 0);
+            return fifo;
+        }
+        std::this_thread::sleep_for(10ms);
+    }
+    return -1;
+}
+
+void writeAll(int file, const std::string& bytes)
+{
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t count = ::write(file, bytes.data() + done, bytes.size() - done);
+        if (count <= 0)
+            throw std::runtime_error("cannot write to the FIFO");
+        done += static_cast<std::size_t>(count);
+    }
+}
+
+std::future<ProcessResult> startKalmora(const std::vector<std::string>& arguments, const fs::path& directory)
+{
+    return std::async(std::launch::async, [arguments, directory] { return runKalmora(arguments, directory); });
+}
+
+const std::string sampleSeq("\x93\x05\x48\x49\x0d\xc1\x00\xff", 8);
+
+}  // namespace
+
+TEST(Hostile, OutputsThatCannotBeOpenedLeaveEveryFileAsItWas)
+{
+    ScratchFolder folder;
+    writeBytes(folder / "in.seq", sampleSeq);
+    fs::create_directory(folder / "sub");
+    writeBytes(folder / "sub" / "keep", "kept");
+    fs::create_symlink("missing/target", folder / "dangling");
+    writeBytes(folder / "busy", "someone else's");
+    const FolderState before = stateOf(folder.path());
+
+    const struct {
+        std::string output;
+        int error;
+    } cases[] = {
+        {"no/such/folder/out.txt", ENOENT},  // folders are never made
+        {"missing/out.txt", ENOENT},
+        {"dangling", ENOENT},                 // a link into a folder that does not exist
+        {"sub", EISDIR},
+        {"sub/", EISDIR},
+        {"new/", EISDIR},                     // a folder name that does not exist yet
+        {".", EISDIR},
+        {"sub/keep/x", ENOTDIR},
+    };
+    for (const auto& sample : cases)
+        expectRun(folder, {"-i=in.seq", "-o=" + sample.output, "-d=txt"},
+                  cannotWrite("in.seq", sample.output, "TXT", sample.error), 1, before, sample.output);
+
+    // A file another program holds, for writing or for reading, is not ours to empty.
+    for (const int operation : {LOCK_EX, LOCK_SH}) {
+        const HeldLock lock(folder / "busy", operation);
+        expectRun(folder, {"-i=in.seq", "-o=busy", "-d=txt"}, cannotWrite("in.seq", "busy", "TXT", EACCES), 1, before,
+                  operation == LOCK_EX ? "busy writer" : "busy reader");
+    }
+}
+
+TEST(Hostile, InputHeldByAWriterIsRefusedAndByAReaderIsShared)
+{
+    ScratchFolder folder;
+    writeBytes(folder / "in.seq", sampleSeq);
+    {
+        const HeldLock lock(folder / "in.seq", LOCK_EX);
+        expectRun(folder, {"-i=in.seq", "-o=out.txt", "-d=txt"}, cannotRead("in.seq", "out.txt", "TXT", EACCES), 1,
+                  {{"in.seq", file(sampleSeq)}}, "held by a writer");
+    }
+    const HeldLock lock(folder / "in.seq", LOCK_SH);
+    expectRun(folder, {"-i=in.seq", "-o=out.txt", "-d=txt"}, progress("in.seq", "out.txt", "TXT"), 0,
+              {{"in.seq", file(sampleSeq)}, {"out.txt", file("{CLEAR}{WHITE}hi\n{193}{0}{255}")}}, "held by a reader");
+}
+
+TEST(Hostile, RunningConversionHoldsItsOutputAndItsInput)
+{
+    ScratchFolder folder;
+    ASSERT_EQ(::mkfifo((folder / "feed").c_str(), 0600), 0);
+    writeBytes(folder / "other.txt", "{RED}");
+
+    // The first conversion reads a FIFO that the test feeds, so it stays
+    // running with its output open until the test lets it finish.
+    auto first = startKalmora({"-i=feed", "-o=out.seq", "-d=seq"}, folder.path());
+    const int fifo = openFifoForWriting(folder / "feed");
+    ASSERT_GE(fifo, 0);
+    writeAll(fifo, "{CLEAR}");
+    ASSERT_TRUE(waitUntilLocked(folder / "out.seq", LOCK_SH));
+    for (int attempt = 0; attempt < 1000 && fs::file_size(folder / "out.seq") == 0; ++attempt)
+        std::this_thread::sleep_for(10ms);
+    const FolderState during = {{"feed", "fifo"}, {"other.txt", file("{RED}")}, {"out.seq", file("\x93")}};
+
+    // Neither writing nor reading the file being written is allowed.
+    expectRun(folder, {"-i=other.txt", "-o=out.seq", "-d=seq"}, cannotWrite("other.txt", "out.seq", "SEQ", EACCES), 1,
+              during, "second writer");
+    expectRun(folder, {"-i=out.seq", "-o=copy.txt", "-d=txt"}, cannotRead("out.seq", "copy.txt", "TXT", EACCES), 1,
+              during, "reader of an unfinished file");
+
+    writeAll(fifo, "hi\r\n{RED}");
+    ::close(fifo);
+    const ProcessResult result = first.get();
+    EXPECT_EQ(result.output, progress("feed", "out.seq", "SEQ"));
+    EXPECT_EQ(result.status, 0);
+    // Had the refused runs emptied the file, its first code would be lost.
+    EXPECT_EQ(stateOf(folder.path()),
+              (FolderState{{"feed", "fifo"}, {"other.txt", file("{RED}")}, {"out.seq", file("\x93\x48\x49\x0d\x1c")}}));
+}
+
+TEST(Hostile, RunningConversionLetsOthersReadItsInputButNotWriteIt)
+{
+    ScratchFolder folder;
+    // Enough text that the conversion blocks on a full FIFO until the test reads.
+    const std::string seq(256 * 1024, '\x93');
+    std::string text;
+    for (std::size_t i = 0; i < seq.size(); ++i)
+        text += "{CLEAR}";
+    writeBytes(folder / "in.seq", seq);
+    writeBytes(folder / "small.seq", "\x1c");
+    ASSERT_EQ(::mkfifo((folder / "drain").c_str(), 0600), 0);
+
+    auto first = startKalmora({"-i=in.seq", "-o=drain", "-d=txt"}, folder.path());
+    const int fifo = ::open((folder / "drain").c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fifo, 0);
+    ASSERT_TRUE(waitUntilLocked(folder / "in.seq", LOCK_EX));
+
+    expectRun(folder, {"-i=small.seq", "-o=in.seq", "-d=txt"}, cannotWrite("small.seq", "in.seq", "TXT", EACCES), 1,
+              {{"in.seq", file(seq)}, {"small.seq", file("\x1c")}, {"drain", "fifo"}}, "writer of a file being read");
+    expectRun(folder, {"-i=in.seq", "-o=copy.txt", "-d=txt"}, progress("in.seq", "copy.txt", "TXT"), 0,
+              {{"in.seq", file(seq)}, {"small.seq", file("\x1c")}, {"drain", "fifo"}, {"copy.txt", file(text)}},
+              "second reader");
+
+    std::string drained;
+    char chunk[65536];
+    for (ssize_t count; (count = ::read(fifo, chunk, sizeof chunk)) > 0;)
+        drained.append(chunk, static_cast<std::size_t>(count));
+    ::close(fifo);
+    const ProcessResult result = first.get();
+    EXPECT_EQ(result.output, progress("in.seq", "drain", "TXT"));
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(drained, text);
+    EXPECT_EQ(readBytes(folder / "in.seq"), seq);
+}
+
+TEST(Hostile, FifoFedSlowlyConvertsAsOneFile)
+{
+    // Pieces cut inside tags, between CR and LF, and inside a number tag.
+    const struct {
+        std::string direction;
+        std::vector<std::string> pieces;
+        std::string expected;
+    } cases[] = {
+        {"seq", {"{CL", "EAR}hi\r", "\n{RE", "D}{1", "93}\r"}, "\x93\x48\x49\x0d\x1c\xc1\x0d"},
+        {"seq", {"a\r", "\r", "\n", "\n", "{", "}", "}"}, std::string("\x41\x0d\x0d\x0d\x00\x00", 6)},
+        {"txt", {"\x93", "\x0d\x0d", std::string(1, '\0'), "\xff"}, "{CLEAR}\n\n{0}{255}"},
+    };
+    for (const auto& sample : cases) {
+        ScratchFolder folder;
+        ASSERT_EQ(::mkfifo((folder / "feed").c_str(), 0600), 0);
+        auto run = startKalmora({"-i=feed", "-o=out", "-d=" + sample.direction}, folder.path());
+        const int fifo = openFifoForWriting(folder / "feed");
+        ASSERT_GE(fifo, 0);
+        for (const std::string& piece : sample.pieces) {
+            writeAll(fifo, piece);
+            std::this_thread::sleep_for(20ms);
+        }
+        ::close(fifo);
+        const ProcessResult result = run.get();
+        const std::string kind = sample.direction == "seq" ? "SEQ" : "TXT";
+        EXPECT_EQ(result.output, progress("feed", "out", kind));
+        EXPECT_EQ(result.status, 0);
+        EXPECT_EQ(stateOf(folder.path()), (FolderState{{"feed", "fifo"}, {"out", file(sample.expected)}}))
+            << sample.expected;
+    }
+}
+
+TEST(Hostile, EmptyInputGivesAnEmptyOutputBothWays)
+{
+    for (const std::string direction : {"seq", "txt"}) {
+        ScratchFolder folder;
+        writeBytes(folder / "empty", "");
+        writeBytes(folder / "old", "replaced");
+        expectRun(folder, {"-i=empty", "-o=old", "-d=" + direction},
+                  progress("empty", "old", direction == "seq" ? "SEQ" : "TXT"), 0,
+                  {{"empty", file("")}, {"old", file("")}}, direction);
+    }
+}
+
+TEST(Hostile, NamesAreTakenLiterally)
+{
+    const struct {
+        std::string input;
+        std::string output;
+    } cases[] = {
+        {" lead and trail ", "with  two  spaces"},
+        {"--help", "-"},                          // values that look like options
+        {"-i=x", "--"},
+        {"-d=txt", "d/i=x"},                      // "=" and "/" inside a value are plain characters
+        {"a=b", "=="},
+        {"\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e", "\xe2\x98\x83 \xf0\x9f\x98\x80.txt"},  // CJK, snowman, emoji
+        {"caf\xc3\xa9", "e\xcc\x81"},             // precomposed and combining accents stay distinct
+    };
+    for (const auto& sample : cases) {
+        ScratchFolder folder;
+        const fs::path inputPath = folder / sample.input;
+        fs::create_directories(inputPath.parent_path());
+        writeBytes(inputPath, sampleSeq);
+        if (sample.output.find('/') != std::string::npos)
+            fs::create_directories((folder / sample.output).parent_path());
+        FolderState after = stateOf(folder.path());
+        after[sample.output] = file("{CLEAR}{WHITE}hi\n{193}{0}{255}");
+        expectRun(folder, {"-i=" + sample.input, "-o=" + sample.output, "-d=txt"},
+                  progress(sample.input, sample.output, "TXT"), 0, after, sample.input);
+    }
+}
+
+TEST(Hostile, TagsOfEveryLengthFrom0To40)
+{
+    // Prefixes of a name and of a number, so the few lengths that spell a form
+    // ("{LEFT}", "{LEFTARROW}", "{2}", "{25}", "{255}") give its code and every
+    // other length, however long, gives 0 and leaves the next tag intact.
+    const std::string letters = "LEFTARROW" + std::string(40, 'W');
+    const std::string digits = "255" + std::string(40, '5');
+    for (std::size_t length = 0; length <= 40; ++length) {
+        const std::string text =
+            "{" + letters.substr(0, length) + "}{RED}x{" + digits.substr(0, length) + "}\r\n{" + std::string(length, '\0') + "}";
+        std::string codes;
+        codes += length == 4 ? '\x9d' : length == 9 ? '\x5f' : '\0';
+        codes += "\x1c\x58";
+        codes += length == 1 ? '\x02' : length == 2 ? '\x19' : length == 3 ? '\xff' : '\0';
+        codes += '\x0d';
+        codes += '\0';  // NUL bytes add nothing to a tag: "{}"
+        expectTextGives(text, codes, "length " + std::to_string(length));
+    }
+}
+
+TEST(Hostile, NestedAndUnbalancedBraces)
+{
+    const struct {
+        std::string text;
+        std::string codes;
+    } cases[] = {
+        {"{{RED}", "\x1c"},
+        {"{RE{RED}", "\x1c"},
+        {"{R{E{D}", std::string(1, '\0')},
+        {"{{{{RED}}}}", std::string("\x1c\0\0\0", 4)},
+        {"{RED}}", std::string("\x1c\0", 2)},
+        {"}}", std::string(2, '\0')},
+        {"x}y", std::string("\x58\0\x59", 3)},
+        {"{}", std::string(1, '\0')},
+        {"{", ""},
+        {"{RED", ""},
+        {"ab{RED", "\x41\x42"},
+        {"}{RED}{", std::string("\0\x1c", 2)},
+        {"{RED}{", "\x1c"},
+        {"{CLEAR{RED}}{", std::string("\x1c\0", 2)},
+    };
+    for (const auto& sample : cases)
+        expectTextGives(sample.text, sample.codes, sample.text);
+}
+
+TEST(Hostile, NulAndHighBytesInAndOutOfTags)
+{
+    const struct {
+        std::string text;
+        std::string codes;
+    } cases[] = {
+        {std::string(1, '\0'), std::string(1, '\0')},
+        {std::string("a\0b", 3), std::string("\x41\0\x42", 3)},
+        {std::string("{RE\0D}", 6), "\x1c"},
+        {std::string("{\0\0RED\0}", 8), "\x1c"},
+        {std::string("{\0}", 3), std::string(1, '\0')},
+        {"\x80\xff\xc1", std::string(3, '\0')},
+        {"{RE\xff" "D}", std::string(1, '\0')},
+        {"{\xc3\xa9}", std::string(1, '\0')},
+        {"\xc3\xa9{RED}\xff", std::string("\0\0\x1c\0", 4)},
+        {"\t\"\\^_`|~\x7f", std::string(9, '\0')},
+    };
+    for (const auto& sample : cases)
+        expectTextGives(sample.text, sample.codes, "case " + std::to_string(&sample - cases));
+}
+
+TEST(Hostile, LineEndsAtEveryPositionAroundATag)
+{
+    const std::string tag = "{RED}";
+    for (const std::string end : {"\r", "\n", "\r\n"}) {
+        // Before the tag, after each of its characters, after it.
+        for (std::size_t at = 0; at <= tag.size(); ++at) {
+            const std::string text = tag.substr(0, at) + end + tag.substr(at);
+            const std::string codes = at == 0 ? "\x0d\x1c" : at == tag.size() ? "\x1c\x0d" : std::string(1, '\0');
+            expectTextGives(text, codes, "at " + std::to_string(at) + " of " + std::to_string(end.size()));
+        }
+        expectTextGives("{RED" + end, "", "ending an open tag");
+        expectTextGives("}" + end + "{RED}" + end + "}", std::string("\0\x0d\x1c\x0d\0", 5), "around stray braces");
+        expectTextGives(end + end, "\x0d\x0d", "two in a row");
+    }
+    // A line feed counts as part of CR LF only right after the CR.
+    expectTextGives("\r{RED}\n", "\x0d\x1c\x0d", "CR and LF around a tag");
+    expectTextGives("\n\r", "\x0d\x0d", "LF CR");
+    expectTextGives("\r\r\n\n", "\x0d\x0d\x0d", "CR CR LF LF");
+
+    // The other way: code 13 next to tags is a line feed and nothing else.
+    const struct {
+        std::string seq;
+        std::string text;
+    } codes[] = {
+        {"\x0d\x93\x0d", "\n{CLEAR}\n"},
+        {"\x93\x0d\x0d\x1c", "{CLEAR}\n\n{RED}"},
+        {std::string("\x0d\0\x0d", 3), "\n{0}\n"},
+        {"\x8d\x0d", "{SRETURN}\n"},
+    };
+    for (const auto& sample : codes) {
+        ScratchFolder folder;
+        writeBytes(folder / "in.seq", sample.seq);
+        expectRun(folder, {"-i=in.seq", "-o=out.txt", "-d=txt"}, progress("in.seq", "out.txt", "TXT"), 0,
+                  {{"in.seq", file(sample.seq)}, {"out.txt", file(sample.text)}}, sample.text);
+    }
+}
+
+TEST(Hostile, InterruptedConversionLeavesTheInputIntact)
+{
+    // The reader of the output goes away mid-way, which ends the conversion
+    // (by SIGPIPE, or by a failed write if that signal is ignored).
+    ScratchFolder folder;
+    const std::string seq(512 * 1024, '\x1c');
+    writeBytes(folder / "in.seq", seq);
+    ASSERT_EQ(::mkfifo((folder / "drain").c_str(), 0600), 0);
+
+    auto run = startKalmora({"-i=in.seq", "-o=drain", "-d=txt"}, folder.path());
+    const int fifo = ::open((folder / "drain").c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fifo, 0);
+    char chunk[4096];
+    ASSERT_GT(::read(fifo, chunk, sizeof chunk), 0);
+    ::close(fifo);
+    const ProcessResult result = run.get();
+    EXPECT_NE(result.status, 0);
+    EXPECT_TRUE(result.output == progress("in.seq", "drain", "TXT") ||
+                result.output == progress("in.seq", "drain", "TXT") + "Could not write drain. [32]")
+        << result.output;
+    EXPECT_EQ(stateOf(folder.path()), (FolderState{{"in.seq", file(seq)}, {"drain", "fifo"}}));
+}
