@@ -12,7 +12,7 @@
 
 #include "fuzz_check.h"
 #include "main.h"
-#include "text_model.h"
+#include "reference.h"
 #include "utf8.h"
 
 #include <cstdint>
@@ -191,7 +191,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::size_t nameStart = std::string("Processing ").size() + input.size() + std::string(" to ").size();
     const std::string outputName = output.substr(nameStart, output.size() - ending.size() - nameStart);
     FUZZ_CHECK(readFile(scratch / input) == content);
-    const std::string expected = toText ? seqToTextOf(content) : modelTextToSeq(content);
+    const std::string expected = toText ? seqToTextOf(content) : referenceTextToSeq(content);
     FUZZ_CHECK(readFile(scratch / outputName) == expected);
     return 0;
 }

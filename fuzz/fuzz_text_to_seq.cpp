@@ -5,7 +5,7 @@
 
 #include "fuzz_check.h"
 #include "main.h"
-#include "text_model.h"
+#include "reference.h"
 
 #include <cstdint>
 #include <cstring>
@@ -39,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // the input's first byte picks, so tags and CR LF fall across block edges.
     const std::string whole = convertInBlocks(text, size == 0 ? 1 : size);
     FUZZ_CHECK(whole.size() <= size);
-    FUZZ_CHECK(whole == modelTextToSeq(text));
+    FUZZ_CHECK(whole == referenceTextToSeq(text));
     FUZZ_CHECK(convertInBlocks(text, 1) == whole);
     if (size > 0)
         FUZZ_CHECK(convertInBlocks(text, 1 + data[0] % 23) == whole);

@@ -251,17 +251,24 @@ TEST(Program, NamesUpTo256CharactersAreTakenWhole)
     EXPECT_FALSE(fs::exists(folder / tooLong));
 }
 
+// Converts a file named `name` to `name`.txt, checking that both names are
+// echoed as their exact bytes.
+static void expectConvertsUnder(const std::string& name, const ScratchFolder& folder)
+{
+    writeBytes(folder / name, "\x41\x0d");
+    const std::string output = name + ".txt";
+    const ProcessResult result = runKalmora({"-i=" + name, "-o=" + output, "-d=txt"}, folder.path());
+    EXPECT_EQ(result.output, progress(name, output, "TXT"));
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(readBytes(folder / output), "a\n");
+}
+
 TEST(Program, NamesKeepTheirExactBytes)
 {
     ScratchFolder folder;
     for (const std::string name : {"gr\xc3\xbc\xc3\x9f" "e \xe2\x82\xac.seq", "-dash.seq", "with space.seq"}) {
-        writeBytes(folder / name, "\x41\x0d");
+        expectConvertsUnder(name, folder);
         const std::string output = name + ".txt";
-        const ProcessResult result = runKalmora({"-i=" + name, "-o=" + output, "-d=txt"}, folder.path());
-        EXPECT_EQ(result.output, progress(name, output, "TXT"));
-        EXPECT_EQ(result.status, 0);
-        EXPECT_EQ(readBytes(folder / output), "a\n");
-
         const ProcessResult missing = runKalmora({"-i=" + name + "x", "-o=" + output, "-d=txt"}, folder.path());
         EXPECT_EQ(missing.output, progress(name + "x", output, "TXT") + "Could not open " + name + "x for reading. [2]");
     }
@@ -272,14 +279,8 @@ TEST(Program, NamesThatAreNotUtf8KeepTheirExactBytes)
     if (onWindows)
         GTEST_SKIP() << "file names are UTF-16 on Windows: bytes that are not UTF-8 name no file there";
     ScratchFolder folder;
-    for (const std::string name : {"bad\xff\xfe\x80.seq", "\xed\xa0\x80.seq"}) {
-        writeBytes(folder / name, "\x41\x0d");
-        const std::string output = name + ".txt";
-        const ProcessResult result = runKalmora({"-i=" + name, "-o=" + output, "-d=txt"}, folder.path());
-        EXPECT_EQ(result.output, progress(name, output, "TXT"));
-        EXPECT_EQ(result.status, 0);
-        EXPECT_EQ(readBytes(folder / output), "a\n");
-    }
+    for (const std::string name : {"bad\xff\xfe\x80.seq", "\xed\xa0\x80.seq"})
+        expectConvertsUnder(name, folder);
 }
 
 TEST(Program, SampleScreenConvertsToItsTextAndBack)

@@ -1,4 +1,5 @@
 #include "code_table.h"
+#include "reference.h"
 
 #include <gtest/gtest.h>
 
@@ -10,17 +11,6 @@
 #include <vector>
 
 namespace {
-
-// The lookup by its plainest definition: compare with each entry in code
-// order, the first equal one wins, and no equal entry gives 0.
-std::uint8_t linearTextToCode(std::string_view text)
-{
-    static const std::vector<std::string_view> entries(std::begin(codeText), std::end(codeText));
-    for (std::size_t code = 0; code < entries.size(); ++code)
-        if (entries[code] == text)
-            return static_cast<std::uint8_t>(code);
-    return 0;
-}
 
 std::vector<std::string> everyForm()
 {

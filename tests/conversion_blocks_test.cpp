@@ -1,5 +1,6 @@
 #include "code_table.h"
 #include "main.h"
+#include "reference.h"
 
 #include <gtest/gtest.h>
 
@@ -10,51 +11,6 @@
 #include <vector>
 
 namespace {
-
-std::uint8_t linearTextToCode(std::string_view text)
-{
-    static const std::vector<std::string_view> entries(std::begin(codeText), std::end(codeText));
-    for (std::size_t code = 0; code < entries.size(); ++code)
-        if (entries[code] == text)
-            return static_cast<std::uint8_t>(code);
-    return 0;
-}
-
-// Text to SEQ one byte at a time, by the rules alone: "{" (re)starts a tag,
-// "}" closes it, a NUL adds nothing to a tag, every other byte inside a tag is
-// gathered, CR gives 13 and a LF right after it nothing, any other LF gives
-// 13, and a tag still open at the end is dropped.
-std::string referenceTextToSeq(std::string_view text)
-{
-    std::string seq;
-    std::string tag;
-    bool inTag = false;
-    bool afterReturn = false;
-    for (const char ch : text) {
-        const bool lineFeedAfterReturn = afterReturn;
-        afterReturn = false;
-        if (ch == '{') {
-            inTag = true;
-            tag = "{";
-        } else if (inTag) {
-            if (ch == '}') {
-                inTag = false;
-                seq += static_cast<char>(linearTextToCode(tag + '}'));
-            } else if (ch != '\0') {
-                tag += ch;
-            }
-        } else if (ch == '\r') {
-            afterReturn = true;
-            seq += '\r';
-        } else if (ch == '\n') {
-            if (!lineFeedAfterReturn)
-                seq += '\r';
-        } else {
-            seq += static_cast<char>(linearTextToCode(std::string_view(&ch, 1)));
-        }
-    }
-    return seq;
-}
 
 // Text made of the pieces that matter to the tokeniser: forms, lone braces,
 // line ends, NULs, random bytes, tags with a NUL or a line end inside, and
