@@ -1,5 +1,6 @@
 #include "platform.h"
 
+#include "debug_report.h"
 #include "utf8.h"
 
 #include <cerrno>
@@ -151,12 +152,6 @@ bool closeFile(int file, unsigned& error)
 
 void reportDebugAssertion(const char* expression, const char* file, int line)
 {
-    std::string report = "Assertion failed: ";
-    report += expression;
-    report += ", file ";
-    report += file;
-    report += ", line ";
-    report += std::to_string(line);
-    report += "\n";
+    const std::string report = describeAssertion(expression, file, line);
     platform::writeAllTo(STDERR_FILENO, report);
 }

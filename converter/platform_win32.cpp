@@ -1,5 +1,6 @@
 #include "platform.h"
 
+#include "debug_report.h"
 #include "utf8.h"
 
 #include <cerrno>
@@ -128,13 +129,7 @@ bool closeFile(int file, unsigned& error)
 // dialog box, so nothing waits for a click.
 void reportDebugAssertion(const char* expression, const char* file, int line)
 {
-    std::string report = "Assertion failed: ";
-    report += expression;
-    report += ", file ";
-    report += file;
-    report += ", line ";
-    report += std::to_string(line);
-    report += "\n";
+    const std::string report = describeAssertion(expression, file, line);
     OutputDebugStringA(report.c_str());
     platform::writeAllTo(platform::standardError, report);
 }
