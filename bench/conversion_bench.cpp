@@ -2,7 +2,7 @@
 
 #include "code_table.h"
 #include "inputs.h"
-#include "main.h"
+#include "conversion.h"
 
 #include <benchmark/benchmark.h>
 

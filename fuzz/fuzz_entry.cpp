@@ -10,6 +10,7 @@
 // the right bytes; the input is never changed; no descriptor is left open;
 // nothing outside the scratch folder is touched.
 
+#include "conversion.h"
 #include "fuzz_check.h"
 #include "main.h"
 #include "reference.h"

@@ -5,7 +5,7 @@
 
 #include "code_table.h"
 #include "fuzz_check.h"
-#include "main.h"
+#include "conversion.h"
 
 #include <cstdint>
 #include <cstring>

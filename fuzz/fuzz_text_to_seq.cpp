@@ -4,7 +4,7 @@
 // from any bytes by SEQ to text converts back to exactly those bytes.
 
 #include "fuzz_check.h"
-#include "main.h"
+#include "conversion.h"
 #include "reference.h"
 
 #include <cstdint>

@@ -1,5 +1,5 @@
 #include "code_table.h"
-#include "main.h"
+#include "conversion.h"
 #include "reference.h"
 
 #include <gtest/gtest.h>

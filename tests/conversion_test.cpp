@@ -1,4 +1,4 @@
-#include "main.h"
+#include "conversion.h"
 
 #include <gtest/gtest.h>
 
