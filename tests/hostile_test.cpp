@@ -551,32 +551,43 @@ TEST(Hostile, EveryRunEndsWithTheOldOutputOrOneCompleteConversion)
     }
 }
 
-TEST(Hostile, RunsRacingForANewOutputLeaveOneCompleteConversion)
+TEST(Hostile, RunsRacingForOneOutputLeaveOneCompleteConversion)
 {
-    ScratchFolder folder;
-    writeBytes(folder / "long.seq", std::string(100, '\x93'));
-    writeBytes(folder / "short.seq", "\x1c");
-    ASSERT_EQ(::mkfifo((folder / "pause").c_str(), 0600), 0);
+    // The first run opens the output (making it, if new), then waits before
+    // it takes its hold, while a second run converts into that same file.
+    const struct {
+        std::optional<std::string> old;
+        std::vector<std::string> firstFaults;
+    } cases[] = {
+        {{}, {"KALMORA_FAULT_PAUSE=pause"}},
+        // The first run writes in place: into the file that has the name by then.
+        {"old contents", {"KALMORA_FAULT_PAUSE=pause", "KALMORA_FAULT_CREATE=13"}},
+    };
+    for (const auto& sample : cases) {
+        ScratchFolder folder;
+        writeBytes(folder / "long.seq", std::string(100, '\x93'));
+        writeBytes(folder / "short.seq", "\x1c");
+        if (sample.old)
+            writeBytes(folder / "out.txt", *sample.old);
+        ASSERT_EQ(::mkfifo((folder / "pause").c_str(), 0600), 0);
+        auto first = std::async(std::launch::async, [&folder, &sample] {
+            return runWithFaults(folder.path(), sample.firstFaults, {"-i=short.seq", "-o=out.txt", "-d=txt"});
+        });
+        const int pause = openFifoForWriting(folder / "pause");
+        ASSERT_GE(pause, 0);
+        std::string longText;
+        for (int i = 0; i < 100; ++i)
+            longText += "{CLEAR}";
+        FolderState after = {{"long.seq", file(std::string(100, '\x93'))}, {"short.seq", file("\x1c")}, {"pause", "fifo"}};
+        after["out.txt"] = file(longText);
+        expectRun(folder, {"-i=long.seq", "-o=out.txt", "-d=txt"}, progress("long.seq", "out.txt", "TXT"), 0, after,
+                  "second run");
 
-    // The first run makes the output, then waits before it takes its hold,
-    // while a second run converts into the file the first one made.
-    auto first = std::async(std::launch::async, [&folder] {
-        return runWithFaults(folder.path(), {"KALMORA_FAULT_PAUSE=pause"}, {"-i=short.seq", "-o=out.txt", "-d=txt"});
-    });
-    const int pause = openFifoForWriting(folder / "pause");
-    ASSERT_GE(pause, 0);
-    std::string longText;
-    for (int i = 0; i < 100; ++i)
-        longText += "{CLEAR}";
-    FolderState after = {{"long.seq", file(std::string(100, '\x93'))}, {"short.seq", file("\x1c")}, {"pause", "fifo"}};
-    after["out.txt"] = file(longText);
-    expectRun(folder, {"-i=long.seq", "-o=out.txt", "-d=txt"}, progress("long.seq", "out.txt", "TXT"), 0, after,
-              "second run");
-
-    writeAll(pause, "x");
-    ::close(pause);
-    after["out.txt"] = file("{RED}");
-    expectResult(first.get(), folder, progress("short.seq", "out.txt", "TXT"), 0, after, "first run");
+        writeAll(pause, "x");
+        ::close(pause);
+        after["out.txt"] = file("{RED}");
+        expectResult(first.get(), folder, progress("short.seq", "out.txt", "TXT"), 0, after, "first run");
+    }
 }
 
 TEST(Hostile, DevicesAreNeitherHeldNorComparedWithTheInput)
@@ -588,4 +599,20 @@ TEST(Hostile, DevicesAreNeitherHeldNorComparedWithTheInput)
     for (const std::string input : {"in.seq", "/dev/null"})
         expectRun(folder, {"-i=" + input, "-o=/dev/null", "-d=txt"}, progress(input, "/dev/null", "TXT"), 0,
                   {{"in.seq", file(sampleSeq)}}, input);
+}
+
+TEST(Hostile, ReplacedOutputKeepsItsLinkAndPermissions)
+{
+    ScratchFolder folder;
+    writeBytes(folder / "in.seq", sampleSeq);
+    fs::create_directory(folder / "real");
+    writeBytes(folder / "real/out.txt", "old contents");
+    const fs::perms mode = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read;
+    fs::permissions(folder / "real/out.txt", mode);
+    fs::create_symlink("real/out.txt", folder / "link.txt");
+    expectRun(folder, {"-i=in.seq", "-o=link.txt", "-d=txt"}, progress("in.seq", "link.txt", "TXT"), 0,
+              {{"in.seq", file(sampleSeq)}, {"real", "folder"}, {"real/out.txt", file("{CLEAR}{WHITE}hi\n{193}{0}{255}")},
+               {"link.txt", "link to real/out.txt"}},
+              "through a link");
+    EXPECT_EQ(fs::status(folder / "real/out.txt").permissions(), mode);
 }
