@@ -16,6 +16,7 @@
 #include <vector>
 
 #include <cerrno>
+#include <csignal>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -532,6 +533,10 @@ TEST(Hostile, EveryRunEndsWithTheOldOutputOrOneCompleteConversion)
         {{"KALMORA_FAULT_CREATE=13"}, "", "", "in.seq", "old.txt", "", 0, converted},
         {{"KALMORA_FAULT_CREATE=13"}, "", "<&- >&-", "/proc/self/mem", "old.txt", "", 1, ""},
     };
+    // A signal ignored by whoever started the test (a background job of a
+    // script ignores SIGINT) would stay ignored in kalmora too.
+    for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP})
+        std::signal(signalNumber, SIG_DFL);
     for (const auto& sample : cases) {
         const std::string label = sample.faults.empty() ? sample.limit : sample.faults.front();
 #ifdef KALMORA_SANITIZED
