@@ -99,39 +99,19 @@ int flock(int file, int operation)
     return faked != -2 ? faked : next<int (*)(int, int)>("flock")(file, operation);
 }
 
-static int fcntlWith(const char* name, int file, int command, void* argument)
-{
-    const bool isLock = command == F_SETLK || command == F_SETLKW || command == F_OFD_SETLK || command == F_OFD_SETLKW;
-    if (isLock) {
-        const int faked = fakeLock(static_cast<struct flock*>(argument)->l_type == F_WRLCK);
-        if (faked != -2)
-            return faked;
-    }
-    return next<int (*)(int, int, void*)>(name)(file, command, argument);
-}
-
 int fcntl(int file, int command, ...)
 {
     va_list arguments;
     va_start(arguments, command);
     void* argument = va_arg(arguments, void*);
     va_end(arguments);
-    return fcntlWith("fcntl", file, command, argument);
-}
-
-int fcntl64(int file, int command, ...)
-{
-    va_list arguments;
-    va_start(arguments, command);
-    void* argument = va_arg(arguments, void*);
-    va_end(arguments);
-    return fcntlWith("fcntl64", file, command, argument);
-}
-
-static int openWith(const char* name, const char* path, int flags, mode_t mode)
-{
-    const int faked = fakeOpen(flags);
-    return faked != -2 ? faked : next<int (*)(const char*, int, ...)>(name)(path, flags, mode);
+    const bool isLock = command == F_SETLK || command == F_SETLKW || command == F_OFD_SETLK || command == F_OFD_SETLKW;
+    if (isLock) {
+        const int faked = fakeLock(static_cast<struct flock*>(argument)->l_type == F_WRLCK);
+        if (faked != -2)
+            return faked;
+    }
+    return next<int (*)(int, int, void*)>("fcntl")(file, command, argument);
 }
 
 int open(const char* path, int flags, ...)
@@ -140,17 +120,13 @@ int open(const char* path, int flags, ...)
     va_start(arguments, flags);
     const mode_t mode = va_arg(arguments, mode_t);
     va_end(arguments);
-    return openWith("open", path, flags, mode);
+    const int faked = fakeOpen(flags);
+    return faked != -2 ? faked : next<int (*)(const char*, int, ...)>("open")(path, flags, mode);
 }
 
-int open64(const char* path, int flags, ...)
-{
-    va_list arguments;
-    va_start(arguments, flags);
-    const mode_t mode = va_arg(arguments, mode_t);
-    va_end(arguments);
-    return openWith("open64", path, flags, mode);
-}
+// On 64-bit systems these are the same calls under a second name.
+int fcntl64(int file, int command, ...) __attribute__((alias("fcntl")));
+int open64(const char* path, int flags, ...) __attribute__((alias("open")));
 
 ssize_t read(int file, void* data, size_t size)
 {
