@@ -4,8 +4,10 @@
 #include "option_parser.h"
 #include "platform.h"
 
+#include <cerrno>
 #include <cwchar>
 #include <memory>
+#include <new>
 #include <string>
 #include <string_view>
 
@@ -45,6 +47,7 @@ constexpr std::wstring_view cannotOpenInput = L"Could not open %s for reading. [
 constexpr std::wstring_view cannotOpenOutput = L"Could not open %s for writing. [%u]";
 constexpr std::wstring_view cannotRead = L"Could not read %s. [%u]";
 constexpr std::wstring_view cannotWrite = L"Could not write %s. [%u]";
+constexpr std::wstring_view cannotAllocate = L"Could not allocate memory. [%u]";
 
 // Prints `format` with each "%s" replaced by the next of `texts` and "%u" by `number`.
 void print(std::wstring_view format, std::initializer_list<std::wstring_view> texts, unsigned number = 0)
@@ -72,33 +75,83 @@ std::wstring_view orEmpty(const wchar_t* text)
 
 constexpr std::size_t blockSize = 64 * 1024;
 
+// The converter and its blocks, made before either file is opened, so that
+// memory running out costs nothing the user had.
+struct Buffers {
+    explicit Buffers(wchar_t direction)
+        : converter(makeConverter(direction)),
+          outputRoom(converter->outputRoom(blockSize)),
+          // Left uninitialised: a small file touches only the pages it needs.
+          input(std::make_unique_for_overwrite<char[]>(blockSize)),
+          output(std::make_unique_for_overwrite<char[]>(outputRoom))
+    {
+    }
+    std::unique_ptr<BlockConverter> converter;
+    std::size_t outputRoom;
+    std::unique_ptr<char[]> input;
+    std::unique_ptr<char[]> output;
+};
+
+// Closes the input however the run ends.
+struct OpenInput {
+    int file;
+    ~OpenInput()
+    {
+        unsigned ignored = 0;
+        if (file >= 0)
+            platform::closeFile(file, ignored);
+    }
+};
+
+// Whatever ends the run before the output is committed drops what was
+// written, so the old contents stay.
+class PendingOutput {
+public:
+    explicit PendingOutput(int file) : m_file(file) {}
+    ~PendingOutput()
+    {
+        if (m_pending)
+            platform::discardOutput(m_file);
+    }
+    PendingOutput(const PendingOutput&) = delete;
+    PendingOutput& operator=(const PendingOutput&) = delete;
+    bool commit(unsigned& error)
+    {
+        m_pending = false;
+        return platform::commitOutput(m_file, error);
+    }
+
+private:
+    int m_file;
+    bool m_pending = true;
+};
+
 // Runs the chosen loop from `infile` to `outfile` in blocks. Returns 0, or 1
 // after printing which file failed.
-int convert(wchar_t direction, int infile, const wchar_t* inputFile, int outfile, const wchar_t* outputFile)
+int convert(Buffers& buffers, int infile, const wchar_t* inputFile, int outfile, const wchar_t* outputFile)
 {
-    const std::unique_ptr<BlockConverter> converter = makeConverter(direction);
-    const std::size_t outputRoom = converter->outputRoom(blockSize);
-    // Left uninitialised: a small file touches only the pages it needs.
-    const auto input = std::make_unique_for_overwrite<char[]>(blockSize);
-    const auto output = std::make_unique_for_overwrite<char[]>(outputRoom);
+    BlockConverter* const converter = buffers.converter.get();
+    const std::size_t outputRoom = buffers.outputRoom;
+    char* const input = buffers.input.get();
+    char* const output = buffers.output.get();
     unsigned error = 0;
     const auto write = [&](std::size_t size) {
-        if (platform::writeFile(outfile, output.get(), size, error))
+        if (platform::writeFile(outfile, output, size, error))
             return true;
         print(cannotWrite, {outputFile}, error);
         return false;
     };
     for (;;) {
-        const std::ptrdiff_t count = platform::readFile(infile, input.get(), blockSize, error);
+        const std::ptrdiff_t count = platform::readFile(infile, input, blockSize, error);
         if (count < 0) {
             print(cannotRead, {inputFile}, error);
             return 1;
         }
         if (count == 0)
-            return write(converter->finish(output.get(), outputRoom)) ? 0 : 1;
+            return write(converter->finish(output, outputRoom)) ? 0 : 1;
         const auto size = static_cast<std::size_t>(count);
         for (std::size_t done = 0; done < size;) {
-            const BlockStep step = converter->convert(input.get() + done, size - done, output.get(), outputRoom);
+            const BlockStep step = converter->convert(input + done, size - done, output, outputRoom);
             if (!write(step.produced))
                 return 1;
             done += step.consumed;
@@ -108,7 +161,9 @@ int convert(wchar_t direction, int infile, const wchar_t* inputFile, int outfile
 
 }  // namespace
 
-int kalmoraMain(int argc, wchar_t* argv[])
+namespace {
+
+int run(int argc, wchar_t* argv[])
 {
     wchar_t inputFile[maxNameLength + 1] = {};
     wchar_t outputFile[maxNameLength + 1] = {};
@@ -158,24 +213,46 @@ int kalmoraMain(int argc, wchar_t* argv[])
     }
 
     print(processing, {inputFile, outputFile, direction == 's' ? L"SEQ" : L"TXT"});
+    Buffers buffers(direction);
     unsigned error = 0;
-    const int infile = platform::openInput(inputFile, error);
-    if (infile < 0) {
+    const OpenInput infile{platform::openInput(inputFile, error)};
+    if (infile.file < 0) {
         print(cannotOpenInput, {inputFile}, error);
         return 1;
     }
-    const int outfile = platform::openOutput(outputFile, infile, error);
+    const int outfile = platform::openOutput(outputFile, infile.file, error);
     if (outfile < 0) {
         print(cannotOpenOutput, {outputFile}, error);
-        platform::closeFile(infile, error);
         return 1;
     }
-    int status = convert(direction, infile, inputFile, outfile, outputFile);
+    PendingOutput pending(outfile);
+    if (convert(buffers, infile.file, inputFile, outfile, outputFile) != 0)
+        return 1;
     // Data the system kept back may fail only now; that is a failed write too.
-    if (!platform::closeFile(outfile, error) && status == 0) {
+    if (!pending.commit(error)) {
         print(cannotWrite, {outputFile}, error);
-        status = 1;
+        return 1;
     }
-    platform::closeFile(infile, error);
-    return status;
+    return 0;
+}
+
+}  // namespace
+
+int kalmoraMain(int argc, wchar_t* argv[])
+{
+    try {
+        return run(argc, argv);
+    } catch (const std::bad_alloc&) {
+        return reportOutOfMemory();
+    }
+}
+
+int reportOutOfMemory()
+{
+    try {
+        print(cannotAllocate, {}, ENOMEM);
+    } catch (const std::bad_alloc&) {
+        // Not even the message fits; the exit status still tells.
+    }
+    return 1;
 }

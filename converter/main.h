@@ -8,3 +8,6 @@ extern const OptionDef optionTable[];
 /// Runs one conversion as the command line `argv` asks (element 0 is the
 /// program; the strings may be edited in place). Returns the exit status, 0 or 1.
 int kalmoraMain(int argc, wchar_t* argv[]);
+
+/// Prints the message for memory that ran out. Returns the exit status for it, 1.
+int reportOutOfMemory();

@@ -9,6 +9,10 @@
 
 namespace platform {
 
+/// Readies the process before anything else: standard streams that were closed
+/// get the null device, and an interrupted run removes what it made.
+void startProcess();
+
 /// Writes `text` to standard output, exactly, as UTF-8.
 void writeConsole(std::wstring_view text);
 
@@ -16,10 +20,20 @@ void writeConsole(std::wstring_view text);
 /// it is open. Returns a file descriptor, or -1 with the error number in `error`.
 int openInput(const wchar_t* name, unsigned& error);
 
-/// Opens `name` for exclusive binary writing and empties it, refusing the file
-/// that `input` has open; nothing is created or emptied when it fails.
-/// Returns a file descriptor, or -1 with the error number in `error`.
+/// Opens `name` for exclusive binary writing, refusing the file that `input`
+/// has open. A file is written as a new file that commitOutput puts in its
+/// place; devices, pipes and terminals are written directly. Nothing the user
+/// had is changed when it fails. Returns a descriptor for writeFile, or -1
+/// with the error number in `error`. One output may be open at a time.
 int openOutput(const wchar_t* name, int input, unsigned& error);
+
+/// Closes `output` and puts what was written in place of the old contents.
+/// Returns false with `error` set when it cannot; the old contents then stay.
+bool commitOutput(int output, unsigned& error);
+
+/// Closes `output` and drops what was written, keeping the old contents (or
+/// no file, where there was none).
+void discardOutput(int output);
 
 /// Reads up to `size` bytes. Returns the count, 0 at the end, or -1 with `error` set.
 std::ptrdiff_t readFile(int file, void* data, std::size_t size, unsigned& error);

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <string>
 
 #include <fcntl.h>
@@ -29,6 +30,61 @@ void writeAllTo(int file, const std::string& bytes)
     writeFile(file, bytes.data(), bytes.size(), ignored);
 }
 
+// The output of the run between openOutput and commitOutput or discardOutput.
+struct Output {
+    int file = -1;          // what the conversion writes to
+    int held = -1;          // the output itself, held for the run; -1 when written directly
+    bool created = false;   // `held` is an empty placeholder this run made
+    std::wstring target;    // the output's name
+    std::wstring temporary; // the new file beside it
+};
+Output pending;
+
+HANDLE handleOf(int file)
+{
+    return reinterpret_cast<HANDLE>(_get_osfhandle(file));
+}
+
+// An error number for a failed call of the system's own file functions.
+unsigned errorOfSystem()
+{
+    const DWORD code = GetLastError();
+    if (code == ERROR_ACCESS_DENIED || code == ERROR_SHARING_VIOLATION || code == ERROR_LOCK_VIOLATION)
+        return EACCES;
+    if (code == ERROR_DISK_FULL || code == ERROR_HANDLE_DISK_FULL)
+        return ENOSPC;
+    return EIO;
+}
+
+// A name beside `target` that no other run picks at the same time.
+std::wstring nameBeside(const std::wstring& target, unsigned attempt)
+{
+    const std::size_t end = target.find_last_of(L"/\\:");
+    const std::wstring folder = end == std::wstring::npos ? std::wstring() : target.substr(0, end + 1);
+    const unsigned long long mix = (static_cast<unsigned long long>(GetCurrentProcessId()) << 32) ^
+                                   GetTickCount64() ^ (attempt * 0x9e3779b97f4a7c15ULL);
+    return folder + L".kalmora-" + std::to_wstring(mix % 1000000007ULL) + L".tmp";
+}
+
+// Removes the files this run made and lets go of the output.
+void dropOutput(Output& out)
+{
+    if (!out.temporary.empty())
+        _wremove(out.temporary.c_str());
+    _close(out.held);
+    if (out.created)
+        _wremove(out.target.c_str());
+}
+
+Output takePending(int output)
+{
+    Output out = pending;
+    pending = Output();
+    if (out.file != output)
+        out = Output{output, -1, false, {}, {}};
+    return out;
+}
+
 // Whether `file` is a console window rather than a file or a pipe.
 bool isConsole(int file)
 {
@@ -43,6 +99,10 @@ bool isConsole(int file)
 // or a pipe receives exactly the bytes the POSIX build writes. A console shows
 // those bytes as the right characters only while its output code page is
 // UTF-8, so it is switched for the write and then given back its own.
+// Windows has no signals to catch for a file left behind, and its runtime
+// keeps the standard streams apart from the files a program opens.
+void startProcess() {}
+
 void writeConsole(std::wstring_view text)
 {
     const std::string bytes = bytesFromWide(text);
@@ -68,21 +128,93 @@ int openInput(const wchar_t* name, unsigned& error)
     return file;
 }
 
-// The output is held exclusively. The system checks share modes before it
-// creates or empties anything, and it checks them per file, not per name: when
-// the output is the input, under any name or link, the input's refusal of
-// writers fails this open with a sharing violation (EACCES) and the file keeps
-// every byte. So `input` needs no comparison of its own here.
+// The output itself is held exclusively for the run, and the conversion goes
+// into a new file beside it that replaces it only when complete. The system
+// checks share modes per file, not per name: when the output is the input,
+// under any name or link, the input's refusal of writers fails this open with
+// a sharing violation (EACCES) before anything is written.
 int openOutput(const wchar_t* name, [[maybe_unused]] int input, unsigned& error)
 {
-    int file = -1;
-    const errno_t result = _wsopen_s(&file, name, _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY | _O_NOINHERIT,
-                                     _SH_DENYRW, _S_IREAD | _S_IWRITE);
+    Output out;
+    out.target = name;
+    errno_t result = _wsopen_s(&out.held, name, _O_WRONLY | _O_BINARY | _O_NOINHERIT, _SH_DENYRW, 0);
+    if (result == ENOENT) {
+        // An empty placeholder holds the name for the run, as an existing file does.
+        result = _wsopen_s(&out.held, name, _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT, _SH_DENYRW,
+                           _S_IREAD | _S_IWRITE);
+        out.created = result == 0;
+    }
     if (result != 0) {
         error = static_cast<unsigned>(result);
         return -1;
     }
-    return file;
+    // Devices (NUL, CON) and pipes are written directly.
+    if (GetFileType(handleOf(out.held)) != FILE_TYPE_DISK) {
+        pending = Output{out.held, -1, false, out.target, {}};
+        return out.held;
+    }
+    for (unsigned attempt = 0; attempt < 100; ++attempt) {
+        const std::wstring temporary = nameBeside(out.target, attempt);
+        result = _wsopen_s(&out.file, temporary.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT,
+                           _SH_DENYRW, _S_IREAD | _S_IWRITE);
+        if (result == 0)
+            out.temporary = temporary;
+        if (result != EEXIST)
+            break;
+    }
+    if (result == EACCES && !out.created) {
+        // The folder takes no new file, though the file may be written:
+        // write in place, as the only way left.
+        if (_chsize_s(out.held, 0) != 0) {
+            error = static_cast<unsigned>(errno);
+            _close(out.held);
+            return -1;
+        }
+        pending = Output{out.held, out.held, false, out.target, {}};
+        return out.held;
+    }
+    if (result != 0) {
+        error = static_cast<unsigned>(result);
+        dropOutput(out);
+        return -1;
+    }
+    pending = out;
+    return out.file;
+}
+
+// The hold ends just before the rename, which an open file would refuse.
+// ReplaceFileW keeps the replaced file's attributes and permissions.
+bool commitOutput(int output, unsigned& error)
+{
+    Output out = takePending(output);
+    if (out.held < 0 || out.held == out.file)
+        return closeFile(output, error);
+    bool done = closeFile(out.file, error);
+    _close(out.held);
+    out.held = -1;
+    if (done) {
+        const bool replaced = !out.created && ReplaceFileW(out.target.c_str(), out.temporary.c_str(), nullptr,
+                                                           REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr);
+        if (!replaced && !MoveFileExW(out.temporary.c_str(), out.target.c_str(),
+                                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+            error = errorOfSystem();
+            done = false;
+        }
+    }
+    if (done)
+        return true;
+    _wremove(out.temporary.c_str());
+    if (out.created)
+        _wremove(out.target.c_str());
+    return false;
+}
+
+void discardOutput(int output)
+{
+    Output out = takePending(output);
+    _close(output);
+    if (out.held >= 0 && out.held != out.file)
+        dropOutput(out);
 }
 
 std::ptrdiff_t readFile(int file, void* data, std::size_t size, unsigned& error)

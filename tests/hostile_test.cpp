@@ -10,11 +10,13 @@
 #include <chrono>
 #include <future>
 #include <map>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include <cerrno>
+#include <csignal>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -67,15 +69,37 @@ std::string cannotRead(const std::string& input, const std::string& output, cons
     return progress(input, output, kind) + "Could not open " + input + " for reading. [" + std::to_string(error) + "]";
 }
 
-// Runs kalmora and checks everything it can be seen to do.
-void expectRun(const ScratchFolder& folder, const std::vector<std::string>& arguments, const std::string& console,
-               int status, const FolderState& after, const std::string& label)
+// Checks everything a run of kalmora can be seen to have done.
+void expectResult(const ProcessResult& result, const ScratchFolder& folder, const std::string& console, int status,
+                  const FolderState& after, const std::string& label)
 {
-    const ProcessResult result = runKalmora(arguments, folder.path());
     EXPECT_EQ(result.output, console) << label;
     EXPECT_EQ(result.status, status) << label;
     EXPECT_EQ(result.errors, "") << label;
     EXPECT_EQ(stateOf(folder.path()), after) << label;
+}
+
+void expectRun(const ScratchFolder& folder, const std::vector<std::string>& arguments, const std::string& console,
+               int status, const FolderState& after, const std::string& label)
+{
+    expectResult(runKalmora(arguments, folder.path()), folder, console, status, after, label);
+}
+
+// Runs kalmora with a fault library preloaded and `faults` ("NAME=VALUE" each,
+// see fault_shim.cpp) in its environment, from a shell that first runs
+// `limit` and gives the program the redirections `streams`.
+ProcessResult runWithFaults(const fs::path& directory, const std::vector<std::string>& faults,
+                            const std::vector<std::string>& arguments, const std::string& limit = "",
+                            const std::string& streams = "", const std::string& library = FAULT_SHIM)
+{
+    std::string script = limit + (limit.empty() ? "" : " && ") + "exec env LD_PRELOAD='" + library +
+                         "' ASAN_OPTIONS=\"${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0\"";
+    for (const std::string& fault : faults)
+        script += " '" + fault + "'";
+    script += " \"$0\" \"$@\" " + streams;
+    std::vector<std::string> shellArguments{"-c", script, KALMORA_EXECUTABLE};
+    shellArguments.insert(shellArguments.end(), arguments.begin(), arguments.end());
+    return runProcess("/bin/sh", shellArguments, directory);
 }
 
 // Converts `text` to SEQ in a fresh folder and checks the codes, the console,
@@ -88,12 +112,17 @@ void expectTextGives(const std::string& text, const std::string& codes, const st
               {{"in.txt", file(text)}, {"out.seq", file(codes)}}, label);
 }
 
-// Holds a lock on a file as another program would.
+// Holds a lock on a file as another program would: flock, or with `record`
+// a POSIX record lock over the whole file (fcntl, lockf).
 class HeldLock {
 public:
-    HeldLock(const fs::path& path, int operation) : m_file(::open(path.c_str(), O_RDONLY | O_CLOEXEC))
+    HeldLock(const fs::path& path, int operation, bool record = false)
+        : m_file(::open(path.c_str(), (record ? O_RDWR : O_RDONLY) | O_CLOEXEC))
     {
-        if (m_file < 0 || ::flock(m_file, operation | LOCK_NB) != 0)
+        struct flock range {};
+        range.l_type = operation == LOCK_EX ? F_WRLCK : F_RDLCK;
+        range.l_whence = SEEK_SET;
+        if (m_file < 0 || (record ? ::fcntl(m_file, F_SETLK, &range) : ::flock(m_file, operation | LOCK_NB)) != 0)
             throw std::runtime_error("cannot lock " + path.string());
     }
     ~HeldLock() { ::close(m_file); }
@@ -182,10 +211,12 @@ TEST(Hostile, OutputsThatCannotBeOpenedLeaveEveryFileAsItWas)
                   cannotWrite("in.seq", sample.output, "TXT", sample.error), 1, before, sample.output);
 
     // A file another program holds, for writing or for reading, is not ours to empty.
-    for (const int operation : {LOCK_EX, LOCK_SH}) {
-        const HeldLock lock(folder / "busy", operation);
-        expectRun(folder, {"-i=in.seq", "-o=busy", "-d=txt"}, cannotWrite("in.seq", "busy", "TXT", EACCES), 1, before,
-                  operation == LOCK_EX ? "busy writer" : "busy reader");
+    for (const bool record : {false, true}) {
+        for (const int operation : {LOCK_EX, LOCK_SH}) {
+            const HeldLock lock(folder / "busy", operation, record);
+            expectRun(folder, {"-i=in.seq", "-o=busy", "-d=txt"}, cannotWrite("in.seq", "busy", "TXT", EACCES), 1,
+                      before, std::string(operation == LOCK_EX ? "busy writer" : "busy reader") + (record ? ", record lock" : ""));
+        }
     }
 }
 
@@ -193,10 +224,10 @@ TEST(Hostile, InputHeldByAWriterIsRefusedAndByAReaderIsShared)
 {
     ScratchFolder folder;
     writeBytes(folder / "in.seq", sampleSeq);
-    {
-        const HeldLock lock(folder / "in.seq", LOCK_EX);
+    for (const bool record : {false, true}) {
+        const HeldLock lock(folder / "in.seq", LOCK_EX, record);
         expectRun(folder, {"-i=in.seq", "-o=out.txt", "-d=txt"}, cannotRead("in.seq", "out.txt", "TXT", EACCES), 1,
-                  {{"in.seq", file(sampleSeq)}}, "held by a writer");
+                  {{"in.seq", file(sampleSeq)}}, record ? "held by a writer's record lock" : "held by a writer");
     }
     const HeldLock lock(folder / "in.seq", LOCK_SH);
     expectRun(folder, {"-i=in.seq", "-o=out.txt", "-d=txt"}, progress("in.seq", "out.txt", "TXT"), 0,
@@ -216,9 +247,8 @@ TEST(Hostile, RunningConversionHoldsItsOutputAndItsInput)
     ASSERT_GE(fifo, 0);
     writeAll(fifo, "{CLEAR}");
     ASSERT_TRUE(waitUntilLocked(folder / "out.seq", LOCK_SH));
-    for (int attempt = 0; attempt < 1000 && fs::file_size(folder / "out.seq") == 0; ++attempt)
-        std::this_thread::sleep_for(10ms);
-    const FolderState during = {{"feed", "fifo"}, {"other.txt", file("{RED}")}, {"out.seq", file("\x93")}};
+    // Until it is complete, the conversion is not under the output's name.
+    const FolderState during = {{"feed", "fifo"}, {"other.txt", file("{RED}")}, {"out.seq", file("")}};
 
     // Neither writing nor reading the file being written is allowed.
     expectRun(folder, {"-i=other.txt", "-o=out.seq", "-d=seq"}, cannotWrite("other.txt", "out.seq", "SEQ", EACCES), 1,
@@ -466,4 +496,128 @@ TEST(Hostile, InterruptedConversionLeavesTheInputIntact)
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.output, progress("in.seq", "drain", "TXT") + "Could not write drain. [32]");
     EXPECT_EQ(stateOf(folder.path()), (FolderState{{"in.seq", file(seq)}, {"drain", "fifo"}}));
+}
+
+TEST(Hostile, EveryRunEndsWithTheOldOutputOrOneCompleteConversion)
+{
+    const std::string converted = "{CLEAR}{WHITE}hi\n{193}{0}{255}";
+    const struct {
+        std::vector<std::string> faults;
+        std::string limit;
+        std::string streams;
+        std::string input;
+        std::string output;
+        std::string message;  // after the progress line
+        int status;
+        std::optional<std::string> outputAfter;  // none: every file as it was
+        std::string library = FAULT_SHIM;
+    } cases[] = {
+        // A failed write, a failed read half-way, a caught signal: the old contents, or no file.
+        {{"KALMORA_FAULT_WRITE=28"}, "", "", "in.seq", "old.txt", "Could not write old.txt. [28]", 1, {}},
+        {{"KALMORA_FAULT_WRITE=28"}, "", "", "in.seq", "new.txt", "Could not write new.txt. [28]", 1, {}},
+        {{"KALMORA_FAULT_READ=75"}, "", "", "in.seq", "old.txt", "Could not read in.seq. [75]", 1, {}},
+        {{"KALMORA_FAULT_READ=75"}, "", "", "in.seq", "new.txt", "Could not read in.seq. [75]", 1, {}},
+        {{}, "ulimit -f 0", "", "in.seq", "old.txt", "Could not write old.txt. [27]", 1, {}},
+        {{"KALMORA_FAULT_SIGNAL=2", "KALMORA_FAULT_UNNAMED=95"}, "", "", "in.seq", "new.txt", "", -1, {}},
+        {{"KALMORA_FAULT_SIGNAL=15", "KALMORA_FAULT_UNNAMED=95"}, "", "", "in.seq", "old.txt", "", -1, {}},
+        {{"KALMORA_FAULT_SIGNAL=1", "KALMORA_FAULT_UNNAMED=95"}, "", "", "in.seq", "old.txt", "", -1, {}},
+        {{"KALMORA_FAULT_MEMORY=32768"}, "", "", "in.seq", "old.txt", "Could not allocate memory. [12]", 1, {},
+         FAULT_MEMORY},
+        // With every lock granted, the output that is the input is still refused.
+        {{"KALMORA_FAULT_LOCK=pass"}, "", "", "in.seq", "in.seq", "Could not open in.seq for writing. [13]", 1, {}},
+        {{"KALMORA_FAULT_UNNAMED=95"}, "", "", "in.seq", "old.txt", "", 0, converted},
+        // A placeholder whose hold another run took first is that run's to replace.
+        {{"KALMORA_FAULT_LOCK=refuse"}, "", "", "in.seq", "new.txt", "Could not open new.txt for writing. [13]", 1,
+         ""},
+        // A folder that takes no new file: written in place, and a message never lands in it.
+        {{"KALMORA_FAULT_CREATE=13"}, "", "", "in.seq", "old.txt", "", 0, converted},
+        {{"KALMORA_FAULT_CREATE=13"}, "", "<&- >&-", "/proc/self/mem", "old.txt", "", 1, ""},
+    };
+    // A signal ignored by whoever started the test (a background job of a
+    // script ignores SIGINT) would stay ignored in kalmora too.
+    for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP})
+        std::signal(signalNumber, SIG_DFL);
+    for (const auto& sample : cases) {
+        const std::string label = sample.faults.empty() ? sample.limit : sample.faults.front();
+#ifdef KALMORA_SANITIZED
+        if (sample.library == FAULT_MEMORY)
+            continue;  // the sanitizer's allocator cannot be made to fail this way
+#endif
+        ScratchFolder folder;
+        writeBytes(folder / "in.seq", sampleSeq);
+        writeBytes(folder / "old.txt", "old contents");
+        FolderState after = stateOf(folder.path());
+        if (sample.outputAfter)
+            after[sample.output] = file(*sample.outputAfter);
+        const std::string console = sample.streams.empty() ? progress(sample.input, sample.output, "TXT") + sample.message : "";
+        expectResult(runWithFaults(folder.path(), sample.faults, {"-i=" + sample.input, "-o=" + sample.output, "-d=txt"},
+                                   sample.limit, sample.streams, sample.library),
+                     folder, console, sample.status, after, label + " into " + sample.output);
+    }
+}
+
+TEST(Hostile, RunsRacingForOneOutputLeaveOneCompleteConversion)
+{
+    // The first run opens the output (making it, if new), then waits before
+    // it takes its hold, while a second run converts into that same file.
+    const struct {
+        std::optional<std::string> old;
+        std::vector<std::string> firstFaults;
+    } cases[] = {
+        {{}, {"KALMORA_FAULT_PAUSE=pause"}},
+        // The first run writes in place: into the file that has the name by then.
+        {"old contents", {"KALMORA_FAULT_PAUSE=pause", "KALMORA_FAULT_CREATE=13"}},
+    };
+    for (const auto& sample : cases) {
+        ScratchFolder folder;
+        writeBytes(folder / "long.seq", std::string(100, '\x93'));
+        writeBytes(folder / "short.seq", "\x1c");
+        if (sample.old)
+            writeBytes(folder / "out.txt", *sample.old);
+        ASSERT_EQ(::mkfifo((folder / "pause").c_str(), 0600), 0);
+        auto first = std::async(std::launch::async, [&folder, &sample] {
+            return runWithFaults(folder.path(), sample.firstFaults, {"-i=short.seq", "-o=out.txt", "-d=txt"});
+        });
+        const int pause = openFifoForWriting(folder / "pause");
+        ASSERT_GE(pause, 0);
+        std::string longText;
+        for (int i = 0; i < 100; ++i)
+            longText += "{CLEAR}";
+        FolderState after = {{"long.seq", file(std::string(100, '\x93'))}, {"short.seq", file("\x1c")}, {"pause", "fifo"}};
+        after["out.txt"] = file(longText);
+        expectRun(folder, {"-i=long.seq", "-o=out.txt", "-d=txt"}, progress("long.seq", "out.txt", "TXT"), 0, after,
+                  "second run");
+
+        writeAll(pause, "x");
+        ::close(pause);
+        after["out.txt"] = file("{RED}");
+        expectResult(first.get(), folder, progress("short.seq", "out.txt", "TXT"), 0, after, "first run");
+    }
+}
+
+TEST(Hostile, DevicesAreNeitherHeldNorComparedWithTheInput)
+{
+    ScratchFolder folder;
+    writeBytes(folder / "in.seq", sampleSeq);
+    // As if another run were writing to the null device.
+    const HeldLock lock("/dev/null", LOCK_EX);
+    for (const std::string input : {"in.seq", "/dev/null"})
+        expectRun(folder, {"-i=" + input, "-o=/dev/null", "-d=txt"}, progress(input, "/dev/null", "TXT"), 0,
+                  {{"in.seq", file(sampleSeq)}}, input);
+}
+
+TEST(Hostile, ReplacedOutputKeepsItsLinkAndPermissions)
+{
+    ScratchFolder folder;
+    writeBytes(folder / "in.seq", sampleSeq);
+    fs::create_directory(folder / "real");
+    writeBytes(folder / "real/out.txt", "old contents");
+    const fs::perms mode = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read;
+    fs::permissions(folder / "real/out.txt", mode);
+    fs::create_symlink("real/out.txt", folder / "link.txt");
+    expectRun(folder, {"-i=in.seq", "-o=link.txt", "-d=txt"}, progress("in.seq", "link.txt", "TXT"), 0,
+              {{"in.seq", file(sampleSeq)}, {"real", "folder"}, {"real/out.txt", file("{CLEAR}{WHITE}hi\n{193}{0}{255}")},
+               {"link.txt", "link to real/out.txt"}},
+              "through a link");
+    EXPECT_EQ(fs::status(folder / "real/out.txt").permissions(), mode);
 }

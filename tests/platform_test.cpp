@@ -9,14 +9,17 @@ namespace {
 
 constexpr unsigned sharingViolation = 13;
 
-// Closes what it holds when it goes, or when asked.
+// Closes what it holds when it goes, or when asked; an output is committed.
 struct OpenFile {
     int file;
+    bool output = false;
     ~OpenFile() { close(); }
     void close()
     {
         unsigned ignored = 0;
-        if (file >= 0)
+        if (file >= 0 && output)
+            platform::commitOutput(file, ignored);
+        else if (file >= 0)
             platform::closeFile(file, ignored);
         file = -1;
     }
@@ -48,7 +51,8 @@ TEST(Platform, FilesInUseAreRefusedWithTheSharingViolation)
     };
     for (const auto& sample : cases) {
         OpenFile first{sample.holdAsOutput ? platform::openOutput(held.c_str(), otherInput.file, error)
-                                                 : platform::openInput(held.c_str(), error)};
+                                                 : platform::openInput(held.c_str(), error),
+                       sample.holdAsOutput};
         ASSERT_GE(first.file, 0) << sample.what;
         if (sample.holdAsOutput) {
             unsigned ignored = 0;
@@ -56,7 +60,8 @@ TEST(Platform, FilesInUseAreRefusedWithTheSharingViolation)
         }
         error = 0;
         const OpenFile second{sample.openAsOutput ? platform::openOutput(held.c_str(), otherInput.file, error)
-                                                  : platform::openInput(held.c_str(), error)};
+                                                  : platform::openInput(held.c_str(), error),
+                              sample.openAsOutput};
         EXPECT_EQ(second.file, -1) << sample.what;
         EXPECT_EQ(error, sharingViolation) << sample.what;
         first.close();

@@ -1,0 +1,155 @@
+// Faults on demand for the whole-program tests: preloaded into kalmora with
+// LD_PRELOAD and steered by the environment. "Files" are descriptors above 2,
+// so the console keeps working.
+//   KALMORA_FAULT_LOCK=pass    every lock request succeeds without locking
+//   KALMORA_FAULT_LOCK=refuse  every exclusive lock request is refused as held elsewhere
+//   KALMORA_FAULT_PAUSE=FIFO   the first exclusive lock request waits for a byte from FIFO
+//   KALMORA_FAULT_CREATE=N     opens that would make a file fail with error N
+//   KALMORA_FAULT_UNNAMED=N    opens of an unnamed file fail with error N
+//   KALMORA_FAULT_READ=N       reads of a file after the first fail with error N
+//   KALMORA_FAULT_WRITE=N      writes to a file fail with error N
+//   KALMORA_FAULT_SIGNAL=N     the first write to a file raises signal N instead
+
+#include <cerrno>
+#include <csignal>
+#include <cstdarg>
+#include <cstdlib>
+#include <cstring>
+
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+namespace {
+
+template <typename Function>
+Function next(const char* name)
+{
+    return reinterpret_cast<Function>(::dlsym(RTLD_NEXT, name));
+}
+
+const char* setting(const char* name)
+{
+    const char* value = std::getenv(name);
+    return value != nullptr && *value != '\0' ? value : nullptr;
+}
+
+int number(const char* name)
+{
+    const char* value = setting(name);
+    return value != nullptr ? std::atoi(value) : 0;
+}
+
+bool lockIs(const char* mode)
+{
+    const char* value = setting("KALMORA_FAULT_LOCK");
+    return value != nullptr && std::strcmp(value, mode) == 0;
+}
+
+// Waits once for the test to let the run go on.
+void pauseOnce()
+{
+    static bool paused = false;
+    const char* fifo = setting("KALMORA_FAULT_PAUSE");
+    if (fifo == nullptr || paused)
+        return;
+    paused = true;
+    const int file = next<int (*)(const char*, int, ...)>("open")(fifo, O_RDONLY | O_CLOEXEC);
+    char byte = 0;
+    if (file >= 0) {
+        next<ssize_t (*)(int, void*, size_t)>("read")(file, &byte, 1);
+        ::close(file);
+    }
+}
+
+// Returns -2 to let the real call go ahead, or the faked result.
+int fakeLock(bool exclusive)
+{
+    if (exclusive)
+        pauseOnce();
+    if (lockIs("pass"))
+        return 0;
+    if (exclusive && lockIs("refuse")) {
+        errno = EWOULDBLOCK;
+        return -1;
+    }
+    return -2;
+}
+
+int fakeOpen(int flags)
+{
+    const bool unnamed = (flags & O_TMPFILE) == O_TMPFILE;
+    const int error = unnamed ? number("KALMORA_FAULT_UNNAMED") : 0;
+    const int createError = unnamed || (flags & O_CREAT) != 0 ? number("KALMORA_FAULT_CREATE") : 0;
+    if (error != 0 || createError != 0) {
+        errno = error != 0 ? error : createError;
+        return -1;
+    }
+    return -2;
+}
+
+}  // namespace
+
+extern "C" {
+
+int flock(int file, int operation)
+{
+    const int faked = fakeLock((operation & LOCK_EX) != 0);
+    return faked != -2 ? faked : next<int (*)(int, int)>("flock")(file, operation);
+}
+
+int fcntl(int file, int command, ...)
+{
+    va_list arguments;
+    va_start(arguments, command);
+    void* argument = va_arg(arguments, void*);
+    va_end(arguments);
+    const bool isLock = command == F_SETLK || command == F_SETLKW || command == F_OFD_SETLK || command == F_OFD_SETLKW;
+    if (isLock) {
+        const int faked = fakeLock(static_cast<struct flock*>(argument)->l_type == F_WRLCK);
+        if (faked != -2)
+            return faked;
+    }
+    return next<int (*)(int, int, void*)>("fcntl")(file, command, argument);
+}
+
+int open(const char* path, int flags, ...)
+{
+    va_list arguments;
+    va_start(arguments, flags);
+    const mode_t mode = va_arg(arguments, mode_t);
+    va_end(arguments);
+    const int faked = fakeOpen(flags);
+    return faked != -2 ? faked : next<int (*)(const char*, int, ...)>("open")(path, flags, mode);
+}
+
+// On 64-bit systems these are the same calls under a second name.
+int fcntl64(int file, int command, ...) __attribute__((alias("fcntl")));
+int open64(const char* path, int flags, ...) __attribute__((alias("open")));
+
+ssize_t read(int file, void* data, size_t size)
+{
+    static bool readOnce = false;
+    if (file > 2 && number("KALMORA_FAULT_READ") != 0) {
+        if (readOnce) {
+            errno = number("KALMORA_FAULT_READ");
+            return -1;
+        }
+        readOnce = true;
+    }
+    return next<ssize_t (*)(int, void*, size_t)>("read")(file, data, size);
+}
+
+ssize_t write(int file, const void* data, size_t size)
+{
+    if (file > 2 && number("KALMORA_FAULT_SIGNAL") != 0)
+        ::raise(number("KALMORA_FAULT_SIGNAL"));
+    if (file > 2 && number("KALMORA_FAULT_WRITE") != 0) {
+        errno = number("KALMORA_FAULT_WRITE");
+        return -1;
+    }
+    return next<ssize_t (*)(int, const void*, size_t)>("write")(file, data, size);
+}
+
+}  // extern "C"
