@@ -1,5 +1,6 @@
 #include "main.h"
 
+#include "block_pump.h"
 #include "conversion.h"
 #include "option_parser.h"
 #include "platform.h"
@@ -72,38 +73,18 @@ std::wstring_view orEmpty(const wchar_t* text)
 
 constexpr std::size_t blockSize = 64 * 1024;
 
-// Runs the chosen loop from `infile` to `outfile` in blocks. Returns 0, or 1
+// Runs the chosen conversion from `infile` to `outfile`. Returns 0, or 1
 // after printing which file failed.
 int convert(wchar_t direction, int infile, const wchar_t* inputFile, int outfile, const wchar_t* outputFile)
 {
     const std::unique_ptr<BlockConverter> converter = makeConverter(direction);
-    const std::size_t outputRoom = converter->outputRoom(blockSize);
-    // Left uninitialised: a small file touches only the pages it needs.
-    const auto input = std::make_unique_for_overwrite<char[]>(blockSize);
-    const auto output = std::make_unique_for_overwrite<char[]>(outputRoom);
-    unsigned error = 0;
-    const auto write = [&](std::size_t size) {
-        if (platform::writeFile(outfile, output.get(), size, error))
-            return true;
-        print(cannotWrite, {outputFile}, error);
-        return false;
-    };
-    for (;;) {
-        const std::ptrdiff_t count = platform::readFile(infile, input.get(), blockSize, error);
-        if (count < 0) {
-            print(cannotRead, {inputFile}, error);
-            return 1;
-        }
-        if (count == 0)
-            return write(converter->finish(output.get(), outputRoom)) ? 0 : 1;
-        const auto size = static_cast<std::size_t>(count);
-        for (std::size_t done = 0; done < size;) {
-            const BlockStep step = converter->convert(input.get() + done, size - done, output.get(), outputRoom);
-            if (!write(step.produced))
-                return 1;
-            done += step.consumed;
-        }
-    }
+    BlockPump pump(*converter, blockSize);
+    const PumpResult result = pump.run(infile, outfile);
+    if (result.failure == PumpResult::Failure::reading)
+        print(cannotRead, {inputFile}, result.error);
+    else if (result.failure == PumpResult::Failure::writing)
+        print(cannotWrite, {outputFile}, result.error);
+    return result.failure == PumpResult::Failure::none ? 0 : 1;
 }
 
 }  // namespace
