@@ -26,6 +26,17 @@ else
   echo "=== Windows tests skipped: apt-get install g++-mingw-w64-x86-64-posix wine wine64 (or run .ci/run)"
 fi
 
+# The same suite built for 64-bit ARM and run under qemu-aarch64, so that the
+# vector loops are checked on a second architecture.
+if command -v aarch64-linux-gnu-g++ >/dev/null && command -v qemu-aarch64 >/dev/null; then
+  stage "64-bit ARM tests under qemu" cmake --workflow --preset arm64
+elif [ -n "${CI:-}" ]; then
+  echo "ARM stage: g++-aarch64-linux-gnu or qemu-user is missing (.ci/run installs them)" >&2
+  exit 1
+else
+  echo "=== 64-bit ARM tests skipped: apt-get install g++-aarch64-linux-gnu qemu-user (or run .ci/run)"
+fi
+
 # The Debian package: install, run, manual page, removal.
 stage "Debian package" bash tests/package_test.sh
 
