@@ -1,3 +1,25 @@
+// How each direction runs.
+//
+// SEQ to text: every code's form sits in a 16-byte slot with its length, so
+// a code costs one 16-byte copy and one add; eight codes are read with one
+// load. There is no slower path.
+//
+// Text to SEQ has three paths, each taking over from the one before where it
+// cannot go on, and all giving what the byte-at-a-time rules give:
+// - Windows: while at least 96 bytes are left, 64 bytes at a time are
+//   classified with vector compares (masks of "{", "}" and of NUL, CR and LF)
+//   and translated as one-character forms with vector arithmetic. Each tag is
+//   then found from the masks and looked up by its bytes, LFs that end a CR
+//   LF are dropped, and the runs between are copied. A tag that does not close
+//   within the window starts the next window; one that starts the window and
+//   still does not close, or holds a NUL or a line end, goes on below.
+// - Words: eight bytes at a time for plain characters, and tags that close
+//   within 16 bytes and hold no NUL or second "{"; near the end of a block
+//   one byte at a time with the same limits.
+// - Byte rules (TextToSeq::step): a tag the faster paths left, a tag or a CR
+//   still open at the end of a block, and whatever follows them until no tag
+//   or line end is open any more.
+
 #include "conversion.h"
 
 #include "byte_lanes.h"
@@ -200,21 +222,21 @@ std::size_t convertWindows(const char* text, std::size_t i, std::size_t size, st
             }
             const auto end = static_cast<std::size_t>(std::countr_zero(closesAfter));
             const std::uint64_t inside = ((std::uint64_t{1} << end) - 1) & (~std::uint64_t{1} << at);
-            if ((window.opens & inside) != 0) {
+            if (((window.opens | window.rare) & inside) != 0) {
+                if ((window.opens & inside) == 0) {
+                    whole = false;
+                    break;
+                }
                 // A "{" inside an unfinished tag starts it again: what came
                 // before it gives nothing.
                 done = static_cast<std::size_t>(std::countr_zero(window.opens & inside));
                 events &= ~std::uint64_t{0} << done;
                 continue;
             }
-            if ((window.rare & inside) != 0) {
-                whole = false;
-                break;
-            }
             // Up to 19 bytes, all readable: the first 16 of a longer tag match no form.
             *next++ = codeTable::codeOfTag(text + i + at, std::min<std::size_t>(end + 1 - at, 16));
             done = end + 1;
-            events &= end == windowSize - 1 ? 0 : ~std::uint64_t{0} << (end + 1);
+            events &= ~std::uint64_t{1} << end;
         }
         if (!whole) {
             // Start the next window at this tag, or leave it to the byte rules
