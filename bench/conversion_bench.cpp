@@ -100,6 +100,18 @@ void BM_TextToSeqTypical(benchmark::State& state)
 }
 BENCHMARK(BM_TextToSeqTypical);
 
+void BM_TextToSeqNonForms(benchmark::State& state)
+{
+    textToSeqOver(state, bench::nonFormText(loopInputSize));
+}
+BENCHMARK(BM_TextToSeqNonForms);
+
+void BM_TextToSeqArt(benchmark::State& state)
+{
+    textToSeqOver(state, bench::artText(loopInputSize));
+}
+BENCHMARK(BM_TextToSeqArt);
+
 }  // namespace
 
 BENCHMARK_MAIN();

@@ -69,4 +69,68 @@ inline std::string typicalText(std::size_t size, std::uint64_t seed = 2)
     return text;
 }
 
+/// `size` bytes of which none is a form: tabs, NULs, the other characters
+/// that are no form outside a tag, and bytes from 127 up. Every byte gives code 0.
+inline std::string nonFormText(std::size_t size, std::uint64_t seed = 3)
+{
+    static constexpr std::string_view lowNonForms("\t\0\"\\^_`|}~", 11);
+    std::mt19937_64 random(seed);
+    std::uniform_int_distribution<int> percent(0, 99);
+    std::uniform_int_distribution<std::size_t> anyLow(0, lowNonForms.size() - 1);
+    std::uniform_int_distribution<int> anyHigh(127, 255);
+    std::string text(size, '\0');
+    for (char& ch : text)
+        ch = percent(random) < 20 ? lowNonForms[anyLow(random)] : static_cast<char>(anyHigh(random));
+    return text;
+}
+
+/// About `size` bytes of text like PETSCII art and BBS screens: about two tags
+/// per three characters, mostly numbered graphics tags, then colour and
+/// reverse tags, between short runs of letters and spaces, in lines of about
+/// 40 characters.
+inline std::string artText(std::size_t size, std::uint64_t seed = 4)
+{
+    static constexpr std::string_view colours[] = {
+        "{BLACK}", "{WHITE}", "{RED}", "{CYAN}", "{PURPLE}", "{GREEN}", "{BLUE}", "{YELLOW}",
+        "{ORANGE}", "{BROWN}", "{PINK}", "{DGRAY}", "{MGRAY}", "{LGREEN}", "{LBLUE}", "{LGRAY}",
+    };
+    static constexpr std::string_view namedGraphics[] = {
+        "{HLINE}", "{VLINE}", "{CROSS}", "{LTEE}", "{RTEE}", "{UTEE}", "{BTEE}",
+        "{ULCORNER}", "{URCORNER}", "{LLCORNER}", "{CHECK}", "{POUND}", "{UPARROW}",
+    };
+    std::mt19937_64 random(seed);
+    std::uniform_int_distribution<int> percent(0, 99);
+    std::uniform_int_distribution<int> numbered(160, 255);
+    std::uniform_int_distribution<std::size_t> anyColour(0, std::size(colours) - 1);
+    std::uniform_int_distribution<std::size_t> anyNamed(0, std::size(namedGraphics) - 1);
+    std::uniform_int_distribution<int> anyLetter(0, 25);
+    std::string text;
+    text.reserve(size + 16);
+    std::size_t column = 0;
+    bool reversed = false;
+    while (text.size() < size) {
+        const int roll = percent(random);
+        if (roll < 40) {
+            text += '{' + std::to_string(numbered(random)) + '}';
+        } else if (roll < 50) {
+            text += namedGraphics[anyNamed(random)];
+        } else if (roll < 60) {
+            text += colours[anyColour(random)];
+        } else if (roll < 67) {
+            text += reversed ? "{RVOFF}" : "{RVON}";
+            reversed = !reversed;
+        } else if (roll < 85) {
+            text += ' ';
+        } else {
+            text += static_cast<char>((roll < 88 ? 'A' : 'a') + anyLetter(random));
+        }
+        if (++column == 40) {
+            text += '\n';
+            column = 0;
+        }
+    }
+    text.resize(size);
+    return text;
+}
+
 }  // namespace bench

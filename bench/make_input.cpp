@@ -1,4 +1,4 @@
-// Writes one benchmark input: `make_input random|typical SIZE FILE`.
+// Writes one benchmark input: `make_input random|typical|nonforms|art SIZE FILE`.
 
 #include "inputs.h"
 
@@ -9,7 +9,7 @@
 int main(int argc, char* argv[])
 {
     if (argc != 4) {
-        std::fputs("Usage: make_input random|typical SIZE FILE\n", stderr);
+        std::fputs("Usage: make_input random|typical|nonforms|art SIZE FILE\n", stderr);
         return 1;
     }
     const std::string_view kind = argv[1];
@@ -19,8 +19,12 @@ int main(int argc, char* argv[])
         bytes = bench::randomBytes(size);
     } else if (kind == "typical") {
         bytes = bench::typicalText(size);
+    } else if (kind == "nonforms") {
+        bytes = bench::nonFormText(size);
+    } else if (kind == "art") {
+        bytes = bench::artText(size);
     } else {
-        std::fputs("make_input: the kind is random or typical\n", stderr);
+        std::fputs("make_input: the kind is random, typical, nonforms or art\n", stderr);
         return 1;
     }
     std::FILE* file = std::fopen(argv[3], "wb");

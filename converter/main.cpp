@@ -1,5 +1,6 @@
 #include "main.h"
 
+#include "block_pump.h"
 #include "conversion.h"
 #include "option_parser.h"
 #include "platform.h"
@@ -75,21 +76,12 @@ std::wstring_view orEmpty(const wchar_t* text)
 
 constexpr std::size_t blockSize = 64 * 1024;
 
-// The converter and its blocks, made before either file is opened, so that
+// The converter and its buffers, made before either file is opened, so that
 // memory running out costs nothing the user had.
 struct Buffers {
-    explicit Buffers(wchar_t direction)
-        : converter(makeConverter(direction)),
-          outputRoom(converter->outputRoom(blockSize)),
-          // Left uninitialised: a small file touches only the pages it needs.
-          input(std::make_unique_for_overwrite<char[]>(blockSize)),
-          output(std::make_unique_for_overwrite<char[]>(outputRoom))
-    {
-    }
+    explicit Buffers(wchar_t direction) : converter(makeConverter(direction)), pump(*converter, blockSize) {}
     std::unique_ptr<BlockConverter> converter;
-    std::size_t outputRoom;
-    std::unique_ptr<char[]> input;
-    std::unique_ptr<char[]> output;
+    BlockPump pump;
 };
 
 // Closes the input however the run ends.
@@ -126,42 +118,17 @@ private:
     bool m_pending = true;
 };
 
-// Runs the chosen loop from `infile` to `outfile` in blocks. Returns 0, or 1
+// Runs the chosen conversion from `infile` to `outfile`. Returns 0, or 1
 // after printing which file failed.
 int convert(Buffers& buffers, int infile, const wchar_t* inputFile, int outfile, const wchar_t* outputFile)
 {
-    BlockConverter* const converter = buffers.converter.get();
-    const std::size_t outputRoom = buffers.outputRoom;
-    char* const input = buffers.input.get();
-    char* const output = buffers.output.get();
-    unsigned error = 0;
-    const auto write = [&](std::size_t size) {
-        if (platform::writeFile(outfile, output, size, error))
-            return true;
-        print(cannotWrite, {outputFile}, error);
-        return false;
-    };
-    for (;;) {
-        const std::ptrdiff_t count = platform::readFile(infile, input, blockSize, error);
-        if (count < 0) {
-            print(cannotRead, {inputFile}, error);
-            return 1;
-        }
-        if (count == 0)
-            return write(converter->finish(output, outputRoom)) ? 0 : 1;
-        const auto size = static_cast<std::size_t>(count);
-        for (std::size_t done = 0; done < size;) {
-            const BlockStep step = converter->convert(input + done, size - done, output, outputRoom);
-            if (!write(step.produced))
-                return 1;
-            done += step.consumed;
-        }
-    }
+    const PumpResult result = buffers.pump.run(infile, outfile);
+    if (result.failure == PumpResult::Failure::reading)
+        print(cannotRead, {inputFile}, result.error);
+    else if (result.failure == PumpResult::Failure::writing)
+        print(cannotWrite, {outputFile}, result.error);
+    return result.failure == PumpResult::Failure::none ? 0 : 1;
 }
-
-}  // namespace
-
-namespace {
 
 int run(int argc, wchar_t* argv[])
 {

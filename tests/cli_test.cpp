@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -99,6 +100,25 @@ TEST(Program, ConvertsBothWays)
     result = runKalmora({"-i=empty.seq", "-o=empty.txt", "-d=txt"}, folder.path());
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(readBytes(folder / "empty.txt"), "");
+}
+
+TEST(Program, FileOfManyBlocksSurvivesTextAndBack)
+{
+    // Larger files are read, converted and written side by side: every block
+    // must come out once and in order, in both directions.
+    ScratchFolder folder;
+    std::mt19937 random(9);
+    std::uniform_int_distribution<int> anyByte(0, 255);
+    std::string seq(5 * 65536 + 777, '\0');
+    for (char& code : seq)
+        code = static_cast<char>(anyByte(random));
+    writeBytes(folder / "big.seq", seq);
+    ProcessResult result = runKalmora({"-i=big.seq", "-o=big.txt", "-d=txt"}, folder.path());
+    EXPECT_EQ(result.status, 0);
+    result = runKalmora({"-i=big.txt", "-o=back.seq", "-d=seq"}, folder.path());
+    EXPECT_EQ(result.output, progress("big.txt", "back.seq", "SEQ"));
+    EXPECT_EQ(result.status, 0);
+    EXPECT_TRUE(readBytes(folder / "back.seq") == seq);
 }
 
 TEST(Program, LaterOptionsReplaceEarlierOnes)

@@ -96,6 +96,36 @@ TEST(ConversionBlocks, TextToSeqGivesTheByteRulesResultWhateverTheSplit)
     }
 }
 
+TEST(ConversionBlocks, TextToSeqGivesTheByteRulesResultAtEveryOffset)
+{
+    // Text is classified 16 and 64 bytes at a time; each piece goes at every
+    // offset from the start of a block, so that it meets every lane and
+    // window edge, with enough plain text around it to keep that path busy.
+    const std::string pieces[] = {
+        "{RED}", "{LEFTARROW}", "{193}", "{0}", "{}", "}", "{", "{{RED}", "{A{B}", "{RED}{F1}{3}",
+        std::string("{RE\0D}", 7), std::string("\0\0", 2), std::string("{\0}", 3),
+        "\r\n", "\r", "\n", "\r\r\n", "\n\r", "{RE\r\nD}", "{HOME\r}\n",
+        "{" + std::string(17, 'A') + "}", "{" + std::string(30, 'A') + "}", "{" + std::string(70, 'A') + "}",
+        "{" + std::string(62, 'A'), "{LEFTARROW}{UPARROW}{POUND}{VLINE}{CROSS}{SRETURN}{LLCORNER}",
+    };
+    for (const std::string& piece : pieces) {
+        for (std::size_t offset = 0; offset <= 140; ++offset) {
+            const std::string text = std::string(offset, 'a') + piece + std::string(100, 'B');
+            const std::string expected = referenceTextToSeq(text);
+            EXPECT_EQ(textToSeqInBlocks(text, [&] { return text.size(); }), expected)
+                << "whole, offset " << offset << ", piece " << piece;
+            // And with a block ending right after the piece's first byte.
+            bool first = true;
+            const auto cut = [&] {
+                const std::size_t size = first ? offset + 1 : text.size();
+                first = false;
+                return size;
+            };
+            EXPECT_EQ(textToSeqInBlocks(text, cut), expected) << "cut, offset " << offset << ", piece " << piece;
+        }
+    }
+}
+
 TEST(ConversionBlocks, SeqToTextGivesEachFormWhateverTheSplit)
 {
     std::mt19937 random(3);

@@ -1,0 +1,76 @@
+#pragma once
+
+// Moves a whole file through a block converter: reads the input in blocks,
+// converts each and writes what comes out. An input longer than one block is
+// read and written on a second thread while this one converts, so that the
+// system's copying and the conversion run on two cores at once.
+
+#include "conversion.h"
+
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+
+/// How a run ended: which side failed first in input order, and its error number.
+struct PumpResult {
+    enum class Failure { none, reading, writing };
+    Failure failure = Failure::none;
+    unsigned error = 0;  // the system's error number when a side failed
+};
+
+/// Runs one converter from an open input to an open output, in blocks.
+class BlockPump {
+public:
+    /// Allocates every buffer a run needs, for input blocks of `blockSize`
+    /// bytes. Throws std::bad_alloc when memory is short.
+    BlockPump(BlockConverter& converter, std::size_t blockSize);
+
+    /// Converts everything `input` holds into `output`, both open files, and
+    /// ends with the converter's `finish`. Returns the first failure in input
+    /// order; output converted before it has been written.
+    PumpResult run(int input, int output);
+
+private:
+    static constexpr std::size_t slotCount = 2;
+
+    /// The plain loop on this thread, starting with `size` bytes already in input slot 0.
+    PumpResult runPlainly(int input, int output, std::size_t size);
+
+    /// Converts on this thread while `moveBlocks` reads and writes on another,
+    /// starting with one full block in input slot 0. Returns false, having
+    /// done nothing, when no thread can be started.
+    bool runOverlapped(int input, int output, PumpResult& result);
+
+    /// The second thread: writes converted slots in order and reads ahead
+    /// into free input slots, writing first, until the converter is done.
+    void moveBlocks(int input, int output);
+
+    /// Waits for a free output slot. Returns its index, or slotCount once a write has failed.
+    std::size_t takeOutputSlot();
+
+    /// Hands `size` bytes in output slot `slot` to the writer.
+    void giveOutputSlot(std::size_t slot, std::size_t size);
+
+    BlockConverter& converter;
+    const std::size_t blockSize;
+    const std::size_t outputRoom;
+    std::unique_ptr<char[]> inputs[slotCount];
+    std::unique_ptr<char[]> outputs[slotCount];
+    std::size_t inputSizes[slotCount] = {};
+    std::size_t outputSizes[slotCount] = {};
+
+    // Shared by the two threads, under `mutex`. Slot n of a kind is used for
+    // its n-th block modulo slotCount; each count only grows.
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::uint64_t blocksRead = 0;      // input blocks read into slots
+    std::uint64_t blocksTaken = 0;     // input blocks converted and released
+    std::uint64_t outputsGiven = 0;    // output slots handed to the writer
+    std::uint64_t outputsWritten = 0;  // output slots written and released
+    bool inputEnded = false;           // end of input or a failed read: no more blocks
+    bool outputsEnded = false;         // the converter hands over nothing more
+    PumpResult readFailure;
+    PumpResult writeFailure;
+};
