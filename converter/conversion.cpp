@@ -1,5 +1,7 @@
 #include "conversion.h"
 
+#include "ansi_screen.h"
+
 #include "code_table.h"
 
 #include <algorithm>
@@ -270,5 +272,7 @@ std::unique_ptr<BlockConverter> makeConverter(wchar_t direction)
 {
     if (direction == 't')
         return std::make_unique<SeqToTextBlocks>();
+    if (direction == 'a')
+        return makeAnsiScreen();
     return std::make_unique<TextToSeqBlocks>();
 }

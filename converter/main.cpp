@@ -142,6 +142,8 @@ int kalmoraMain(int argc, wchar_t* argv[])
                 direction = 's';
             } else if (value == L"txt") {
                 direction = 't';
+            } else if (value == L"ansi") {
+                direction = 'a';
             } else {
                 print(invalidDirection, {value});
                 platform::writeConsole(usageLine);
@@ -157,7 +159,7 @@ int kalmoraMain(int argc, wchar_t* argv[])
         return 0;
     }
 
-    print(processing, {inputFile, outputFile, direction == 's' ? L"SEQ" : L"TXT"});
+    print(processing, {inputFile, outputFile, direction == 's' ? L"SEQ" : direction == 't' ? L"TXT" : L"ANSI"});
     unsigned error = 0;
     const int infile = platform::openInput(inputFile, error);
     if (infile < 0) {
