@@ -266,7 +266,8 @@ constexpr std::array<std::array<SequenceSlot, 16>, 2> sequences = makeSequences(
 
 constexpr std::size_t longestSequence = 19;  // "ESC[38;2;255;255;255m"
 static_assert(std::all_of(sequences.begin(), sequences.end(), [](const auto& layer) {
-    return std::all_of(layer.begin(), layer.end(), [](const SequenceSlot& slot) { return slot.length <= longestSequence; });
+    return std::all_of(layer.begin(), layer.end(),
+                       [](const SequenceSlot& slot) { return slot.length <= longestSequence; });
 }));
 
 constexpr char rowEnd[] = "\x1b[0m\n";
