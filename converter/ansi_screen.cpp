@@ -1,5 +1,7 @@
 #include "ansi_screen.h"
 
+#include "code_table.h"
+
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -85,12 +87,14 @@ constexpr Rgb palette[16] = {
 // The code that selects each colour, by colour number.
 constexpr std::uint8_t colourCodes[16] = {144, 5, 28, 159, 156, 30, 31, 158, 129, 149, 150, 151, 152, 153, 154, 155};
 
-// What a code does when it is executed rather than shown.
+// What a code does.
 enum class Action : std::uint8_t {
+    print,     // put its screen code at the cursor and move right
     none,
-    print,
-    lineEnd,
     colour,
+    quote,     // print a double quote, which also switches quote mode
+    inserted,  // print in insert mode, which that ends
+    lineEnd,
     reverseOn,
     reverseOff,
     upperCase,
@@ -105,19 +109,22 @@ enum class Action : std::uint8_t {
     insert,
 };
 
+// The editor's modes, as bits: each combination has an action table of its own.
+constexpr std::uint8_t quoteMode = 1;
+constexpr std::uint8_t insertMode = 2;
+
 constexpr bool isControl(std::size_t code)
 {
     return code < 32 || (code >= 128 && code < 160);
 }
 
-constexpr std::array<Action, 256> makeActions()
+constexpr std::array<Action, 256> makeActions(std::uint8_t mode)
 {
     std::array<Action, 256> actions{};
     for (std::size_t code = 0; code < 256; ++code)
         actions[code] = isControl(code) ? Action::none : Action::print;
     for (const std::uint8_t code : colourCodes)
         actions[code] = Action::colour;
-    actions[13] = actions[141] = Action::lineEnd;
     actions[18] = Action::reverseOn;
     actions[146] = Action::reverseOff;
     actions[142] = Action::upperCase;
@@ -128,12 +135,23 @@ constexpr std::array<Action, 256> makeActions()
     actions[157] = Action::left;
     actions[19] = Action::home;
     actions[147] = Action::clear;
-    actions[20] = Action::remove;
     actions[148] = Action::insert;
+    actions[34] = Action::quote;
+    // Quote mode shows control codes instead of acting on them, all but
+    // delete and the line ends; insert mode shows delete too.
+    for (std::size_t code = 0; code < 256; ++code)
+        if ((mode & insertMode) != 0)
+            actions[code] = Action::inserted;
+        else if ((mode & quoteMode) != 0 && isControl(code))
+            actions[code] = Action::print;
+    if ((mode & insertMode) == 0)
+        actions[20] = Action::remove;
+    actions[13] = actions[141] = Action::lineEnd;
     return actions;
 }
 
-constexpr std::array<Action, 256> actions = makeActions();
+constexpr std::array<std::array<Action, 256>, 4> actionsByMode = {makeActions(0), makeActions(1), makeActions(2),
+                                                                  makeActions(3)};
 
 // The screen code each code puts on the screen: printable codes always, and
 // control codes when quote or insert mode shows them instead of acting.
@@ -165,6 +183,7 @@ constexpr std::array<std::uint8_t, 256> makeScreenCodes()
 
 constexpr std::array<std::uint8_t, 256> screenCodes = makeScreenCodes();
 
+// The colour each colour code selects.
 constexpr std::array<std::uint8_t, 256> makeColourOfCode()
 {
     std::array<std::uint8_t, 256> colours{};
@@ -277,197 +296,262 @@ constexpr std::size_t rowEndLength = sizeof rowEnd - 1;
 // glyph is four bytes.
 constexpr std::size_t maxRowBytes = columns * (2 * longestSequence + 4) + rowEndLength;
 
-// The most one code can write is the whole screen (a clear), plus the slot
-// bytes copied past the end of the last row.
+// The most one code can write is the whole screen (a clear), plus one slot:
+// whole slots are copied, and may reach that far past the bytes they keep.
 constexpr std::size_t maxBytesPerCode = rows * maxRowBytes + sizeof(SequenceSlot);
 
-template <std::size_t Size>
-char* copySlot(const Slot<Size>& slot, char* out)
+// Copies a colour sequence and keeps it if `wanted`.
+char* copySlotIf(const SequenceSlot& slot, bool wanted, char* out)
 {
     std::memcpy(out, slot.bytes, sizeof slot.bytes);
+    return out + (slot.length & (0U - static_cast<unsigned>(wanted)));
+}
+
+// A glyph is at most four bytes: one four-byte store.
+char* copyGlyph(const GlyphSlot& slot, char* out)
+{
+    std::memcpy(out, slot.bytes, 4);
     return out + slot.length;
 }
 
-struct Cell {
-    std::uint8_t code;    // screen code; 128 and up are reversed
-    std::uint8_t colour;  // 0-15
+// Everything the screen editor keeps besides the cells. The conversion loop
+// works on a local copy, which the compiler can keep in registers: the cells
+// are bytes, and a store to bytes could change any member.
+struct Editor {
+    std::size_t row = 0;
+    std::size_t column = 0;
+    std::uint8_t colour = lightBlue;  // the text colour
+    std::uint8_t reverse = 0;         // 128 while reverse mode is on
+    std::uint8_t mode = 0;            // quoteMode and insertMode bits
+    bool lowerCase = false;           // character set 2 is active
 };
 
 class AnsiScreen final : public BlockConverter {
 public:
-    AnsiScreen() { cells.fill({plainSpace, lightBlue}); }
+    AnsiScreen()
+    {
+        codes.fill(plainSpace);
+        colours.fill(lightBlue);
+    }
 
     std::size_t outputRoom(std::size_t blockSize) const override { return blockSize + maxBytesPerCode; }
 
     BlockStep convert(const char* input, std::size_t size, char* output, std::size_t room) override
     {
+        Editor state = editor;
         char* out = output;
         std::size_t taken = 0;
         // A code is taken only while what it may write still fits.
-        while (taken < size && static_cast<std::size_t>(output + room - out) >= maxBytesPerCode)
-            out = step(static_cast<std::uint8_t>(input[taken++]), out);
+        while (taken < size && static_cast<std::size_t>(output + room - out) >= maxBytesPerCode) {
+            const auto code = static_cast<std::uint8_t>(input[taken++]);
+            const Action action = actionsByMode[state.mode][code];
+            if (action <= Action::colour) {
+                // The commonest codes take one path: random input mixes them
+                // at random, and choosing without a branch spares the many
+                // mispredicted ones.
+                const bool prints = action == Action::print;
+                // Shown in quote mode, a colour code selects nothing.
+                state.colour = action == Action::colour ? colourOfCode[code] : state.colour;
+                // A code that prints nothing stores into the scratch cell; a
+                // mask, since compilers turn a choice of index into a branch.
+                const std::size_t keep = std::size_t{0} - prints;
+                const std::size_t at = ((state.row * columns + state.column) & keep) | (scratchCell & ~keep);
+                codes[at] = screenCodes[code] | state.reverse;
+                colours[at] = state.colour;
+                state.column += prints;
+                if (state.column == columns) {
+                    state.column = 0;
+                    out = moveDown(state, out);
+                }
+            } else {
+                out = act(state, code, action, out);
+            }
+        }
+        editor = state;
         return {taken, static_cast<std::size_t>(out - output)};
     }
 
     std::size_t finish(char* output, std::size_t) override
     {
-        return static_cast<std::size_t>(writeScreen(output) - output);
+        return static_cast<std::size_t>(writeScreen(editor.lowerCase, output) - output);
     }
 
 private:
-    char* step(std::uint8_t code, char* out)
+    void put(const Editor& state, std::uint8_t code)
     {
-        Action action = actions[code];
-        // Quote mode shows control codes instead of acting on them, except the
-        // line ends and delete; insert mode shows all but the line ends.
-        if (action != Action::print && action != Action::lineEnd &&
-            (insertCount > 0 || (quoteMode && action != Action::remove)))
-            action = Action::print;
+        // A shown control code is reversed already; reverse mode adds nothing to it.
+        codes[state.row * columns + state.column] = screenCodes[code] | state.reverse;
+        colours[state.row * columns + state.column] = state.colour;
+    }
+
+    char* act(Editor& state, std::uint8_t code, Action action, char* out)
+    {
         switch (action) {
-        case Action::print:
-            // A shown control code is reversed already; reverse mode adds nothing to it.
-            cells[row * columns + column] = {static_cast<std::uint8_t>(screenCodes[code] | reverse), colour};
+        case Action::print: put(state, code); return moveRight(state, out);
+        case Action::quote:
+            put(state, code);
+            state.mode ^= quoteMode;
+            return moveRight(state, out);
+        case Action::inserted:
+            put(state, code);
             if (code == 34)
-                quoteMode = !quoteMode;
-            if (insertCount > 0)
-                --insertCount;
-            return moveRight(out);
+                state.mode ^= quoteMode;
+            state.mode &= static_cast<std::uint8_t>(~insertMode);
+            return moveRight(state, out);
         case Action::lineEnd:
-            column = 0;
-            reverse = 0;
-            quoteMode = false;
-            insertCount = 0;
-            return moveDown(out);
-        case Action::colour: colour = colourOfCode[code]; break;
-        case Action::reverseOn: reverse = 128; break;
-        case Action::reverseOff: reverse = 0; break;
-        case Action::upperCase: lowerCase = false; break;
-        case Action::lowerCase: lowerCase = true; break;
-        case Action::down: return moveDown(out);
+            state.column = 0;
+            state.reverse = 0;
+            state.mode = 0;
+            return moveDown(state, out);
+        case Action::reverseOn: state.reverse = 128; break;
+        case Action::reverseOff: state.reverse = 0; break;
+        case Action::upperCase: state.lowerCase = false; break;
+        case Action::lowerCase: state.lowerCase = true; break;
+        case Action::down: return moveDown(state, out);
         case Action::up:
-            if (row > 0)
-                --row;
+            if (state.row > 0)
+                --state.row;
             break;
-        case Action::right: return moveRight(out);
+        case Action::right: return moveRight(state, out);
         case Action::left:
-            if (column > 0) {
-                --column;
-            } else if (row > 0) {
-                --row;
-                column = columns - 1;
+            if (state.column > 0) {
+                --state.column;
+            } else if (state.row > 0) {
+                --state.row;
+                state.column = columns - 1;
             }
             break;
-        case Action::home: row = column = 0; break;
+        case Action::home: state.row = state.column = 0; break;
         case Action::clear:
-            out = writeScreen(out);
-            cells.fill({plainSpace, colour});
-            row = column = 0;
+            out = writeScreen(state.lowerCase, out);
+            codes.fill(plainSpace);
+            colours.fill(state.colour);
+            state.row = state.column = 0;
             break;
-        case Action::remove: removeLeft(); break;
+        case Action::remove: removeLeft(state); break;
         case Action::insert: {
-            Cell* line = &cells[row * columns];
-            std::copy_backward(line + column, line + columns - 1, line + columns);
-            line[column] = {plainSpace, colour};
-            ++insertCount;
+            const std::size_t at = state.row * columns + state.column;
+            const std::size_t end = (state.row + 1) * columns;
+            std::copy_backward(&codes[at], &codes[end - 1], &codes[end]);
+            std::copy_backward(&colours[at], &colours[end - 1], &colours[end]);
+            codes[at] = plainSpace;
+            colours[at] = state.colour;
+            state.mode |= insertMode;
             break;
         }
-        case Action::none: break;
+        case Action::none:
+        case Action::colour: break;  // taken by the loop
         }
         return out;
     }
 
-    char* moveRight(char* out)
+    char* moveRight(Editor& state, char* out)
     {
-        if (++column < columns)
+        if (++state.column < columns)
             return out;
-        column = 0;
-        return moveDown(out);
+        state.column = 0;
+        return moveDown(state, out);
     }
 
-    char* moveDown(char* out)
+    char* moveDown(Editor& state, char* out)
     {
-        if (row + 1 < rows) {
-            ++row;
+        if (state.row + 1 < rows) {
+            ++state.row;
             return out;
         }
         // The top row leaves the screen, and a row of spaces enters at the bottom.
-        out = writeRow(&cells[0], out);
-        std::copy(cells.begin() + columns, cells.end(), cells.begin());
-        std::fill(cells.end() - columns, cells.end(), Cell{plainSpace, colour});
+        out = writeRow(0, state.lowerCase, out);
+        std::copy(&codes[columns], &codes[scratchCell], &codes[0]);
+        std::copy(&colours[columns], &colours[scratchCell], &colours[0]);
+        std::fill(&codes[scratchCell - columns], &codes[scratchCell], plainSpace);
+        std::fill(&colours[scratchCell - columns], &colours[scratchCell], state.colour);
         return out;
     }
 
-    void removeLeft()
+    void removeLeft(Editor& state)
     {
-        Cell* line = &cells[row * columns];
-        if (column > 0) {
-            std::copy(line + column, line + columns, line + column - 1);
-            line[columns - 1] = {plainSpace, colour};
-            --column;
-        } else if (row > 0) {
+        const std::size_t at = state.row * columns + state.column;
+        if (state.column > 0) {
+            const std::size_t end = (state.row + 1) * columns;
+            std::copy(&codes[at], &codes[end], &codes[at - 1]);
+            std::copy(&colours[at], &colours[end], &colours[at - 1]);
+            codes[end - 1] = plainSpace;
+            colours[end - 1] = state.colour;
+            --state.column;
+        } else if (state.row > 0) {
             // Rows are not linked into longer lines: the cell at the end of
             // the row above is blanked.
-            --row;
-            column = columns - 1;
-            cells[row * columns + column] = {plainSpace, colour};
+            --state.row;
+            state.column = columns - 1;
+            codes[at - 1] = plainSpace;
+            colours[at - 1] = state.colour;
         }
     }
 
-    // Writes the row at `line` up to its last cell that is not a plain space.
-    char* writeRow(const Cell* line, char* out) const
+    // The number of cells of row `line` up to its last that is not a plain space.
+    std::size_t usedLength(std::size_t line) const
     {
+        const std::uint8_t* start = &codes[line * columns];
         std::size_t end = columns;
-        while (end > 0 && line[end - 1].code == plainSpace)
+        // Eight cells at a time while they are all plain spaces.
+        constexpr std::uint64_t spaces = 0x2020202020202020ULL;
+        while (end > 0 && codeTable::load64(reinterpret_cast<const char*>(start + end - 8)) == spaces)
+            end -= 8;
+        while (end > 0 && start[end - 1] == plainSpace)
             --end;
+        return end;
+    }
+
+    // Writes row `line` up to its last cell that is not a plain space.
+    char* writeRow(std::size_t line, bool lowerCase, char* out) const
+    {
+        const std::size_t end = usedLength(line);
         if (end == 0) {
             *out++ = '\n';
             return out;
         }
         const std::array<GlyphSlot, 128>& glyphs = glyphSlots[lowerCase ? 1 : 0];
+        const std::uint8_t* lineCodes = &codes[line * columns];
+        const std::uint8_t* lineColours = &colours[line * columns];
         // Out of range, so that the first cell writes both colours.
         std::uint8_t foreground = 16;
         std::uint8_t background = 16;
         for (std::size_t i = 0; i < end; ++i) {
-            const Cell cell = line[i];
+            const std::uint8_t code = lineCodes[i];
             // Reverse video shows the cell's colour behind a black glyph.
-            const bool reversed = cell.code >= 128;
-            const std::uint8_t front = reversed ? black : cell.colour;
-            const std::uint8_t back = reversed ? cell.colour : black;
-            if (front != foreground) {
-                out = copySlot(sequences[0][front], out);
+            const bool reversed = code >= 128;
+            const std::uint8_t front = reversed ? black : lineColours[i];
+            const std::uint8_t back = reversed ? lineColours[i] : black;
+            if (front != foreground || back != background) {
+                // Both sequences are copied and each kept where its colour
+                // changes: which of the two does is a coin toss on random input.
+                out = copySlotIf(sequences[0][front], front != foreground, out);
+                out = copySlotIf(sequences[1][back], back != background, out);
                 foreground = front;
-            }
-            if (back != background) {
-                out = copySlot(sequences[1][back], out);
                 background = back;
             }
-            out = copySlot(glyphs[cell.code & 127], out);
+            out = copyGlyph(glyphs[code & 127], out);
         }
         std::memcpy(out, rowEnd, rowEndLength);
         return out + rowEndLength;
     }
 
     // Writes rows 0 to the last that holds anything but plain spaces.
-    char* writeScreen(char* out) const
+    char* writeScreen(bool lowerCase, char* out) const
     {
         std::size_t used = rows;
-        const auto blank = [](const Cell& cell) { return cell.code == plainSpace; };
-        while (used > 0 && std::all_of(&cells[(used - 1) * columns], &cells[used * columns], blank))
+        while (used > 0 && usedLength(used - 1) == 0)
             --used;
         for (std::size_t line = 0; line < used; ++line)
-            out = writeRow(&cells[line * columns], out);
+            out = writeRow(line, lowerCase, out);
         return out;
     }
 
-    std::array<Cell, rows * columns> cells;
-    std::size_t row = 0;
-    std::size_t column = 0;
-    std::uint8_t colour = lightBlue;  // the text colour
-    std::uint8_t reverse = 0;         // 128 while reverse mode is on
-    bool quoteMode = false;
-    bool lowerCase = false;           // character set 2 is active
-    // Spaces still made by insert; at most 1, since insert mode shows a second insert.
-    unsigned insertCount = 0;
+    // The cells row by row, and one more that no row shows.
+    static constexpr std::size_t scratchCell = rows * columns;
+    std::array<std::uint8_t, rows * columns + 1> codes;    // screen codes; 128 and up are reversed
+    std::array<std::uint8_t, rows * columns + 1> colours;  // 0-15
+    Editor editor;
 };
 
 }  // namespace
