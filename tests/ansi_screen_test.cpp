@@ -244,6 +244,7 @@ TEST(AnsiScreen, ShowsControlCodesInQuoteAndInsertMode)
         {"insert mode shows delete", "A" + codes({157, 148, 20}), {U"TA"}, {"0ee0"}},
         {"insert mode shows insert", "A" + codes({157, 148, 148}), {U"\U0001FB70A"}, {"0ee0"}},
         {"a printed code ends insert mode", "A" + codes({157, 148}) + "X" + codes({5}) + "Y", {U"XY"}, {"e010"}},
+        {"a quote printed in insert mode starts quote mode", "A" + codes({157, 148, 34, 17}), {U"\"Q"}, {"e00e"}},
         {"return ends insert mode", "A" + codes({157, 148, 13, 5}) + "B", {U" A", U"B"}, {"e0e0", "10"}},
     });
 }
@@ -262,6 +263,7 @@ TEST(AnsiScreen, ColoursAndReverseVideo)
          {std::u32string(16, U'A')},
          {"00102030405060708090a0b0c0d0e0f0"}},
         {"reverse on and off", codes({18}) + "A" + codes({146}) + "A", {U"AA"}, {"0ee0"}},
+        {"only the background changes", codes({18, 28}) + "A" + codes({30}) + "A", {U"AA"}, {"0205"}},
         {"a reversed space is content", codes({18, 32}), {U" "}, {"0e"}},
         {"a reversed black space", codes({144, 18, 32}), {U" "}, {"00"}},
         {"return ends reverse", codes({18}) + "A" + codes({13}) + "B", {U"A", U"B"}, {"0e", "e0"}},
