@@ -387,7 +387,6 @@ private:
     char* act(Editor& state, std::uint8_t code, Action action, char* out)
     {
         switch (action) {
-        case Action::print: put(state, code); return moveRight(state, out);
         case Action::quote:
             put(state, code);
             state.mode ^= quoteMode;
@@ -439,6 +438,7 @@ private:
             state.mode |= insertMode;
             break;
         }
+        case Action::print:
         case Action::none:
         case Action::colour: break;  // taken by the loop
         }
