@@ -22,6 +22,7 @@
 
 #include "conversion.h"
 
+#include "ansi_screen.h"
 #include "byte_lanes.h"
 #include "code_table.h"
 
@@ -440,5 +441,7 @@ std::unique_ptr<BlockConverter> makeConverter(wchar_t direction)
 {
     if (direction == 't')
         return std::make_unique<SeqToTextBlocks>();
+    if (direction == 'a')
+        return makeAnsiScreen();
     return std::make_unique<TextToSeqBlocks>();
 }

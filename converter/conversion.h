@@ -66,5 +66,6 @@ public:
     virtual std::size_t finish(char* output, std::size_t room) = 0;
 };
 
-/// The converter for `direction`: 't' writes text from SEQ codes, 's' SEQ codes from text.
+/// The converter for `direction`: 't' writes text from SEQ codes, 's' SEQ codes
+/// from text, 'a' the screen that SEQ codes print, in ANSI colour.
 std::unique_ptr<BlockConverter> makeConverter(wchar_t direction);

@@ -164,6 +164,8 @@ int run(int argc, wchar_t* argv[])
                 direction = 's';
             } else if (value == L"txt") {
                 direction = 't';
+            } else if (value == L"ansi") {
+                direction = 'a';
             } else {
                 print(invalidDirection, {value});
                 platform::writeConsole(usageLine);
@@ -179,7 +181,7 @@ int run(int argc, wchar_t* argv[])
         return 0;
     }
 
-    print(processing, {inputFile, outputFile, direction == 's' ? L"SEQ" : L"TXT"});
+    print(processing, {inputFile, outputFile, direction == 's' ? L"SEQ" : direction == 't' ? L"TXT" : L"ANSI"});
     Buffers buffers(direction);
     unsigned error = 0;
     const OpenInput infile{platform::openInput(inputFile, error)};

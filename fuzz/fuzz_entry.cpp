@@ -7,9 +7,11 @@
 //
 // Properties: no crash or sanitizer report; exit status 0 or 1; the console
 // holds exactly one of the program's outcomes; a completed conversion wrote
-// the right bytes; the input is never changed; no descriptor is left open;
-// nothing outside the scratch folder is touched.
+// the right bytes (a rendered screen also keeps every rule of writing, rows
+// ending with a line feed); the input is never changed; no descriptor is left
+// open; nothing outside the scratch folder is touched.
 
+#include "ansi_reader.h"
 #include "conversion.h"
 #include "fuzz_check.h"
 #include "main.h"
@@ -75,6 +77,21 @@ std::string seqToTextOf(const std::string& seq)
     std::vector<char> text(seqToTextCapacity(seq.size()));
     return std::string(text.data(),
                        seqToText(reinterpret_cast<const std::uint8_t*>(seq.data()), seq.size(), text.data()));
+}
+
+// The screen of `seq` rendered in memory in one block.
+std::string screenOf(const std::string& seq)
+{
+    const std::unique_ptr<BlockConverter> screen = makeConverter('a');
+    std::vector<char> output(screen->outputRoom(seq.size()));
+    std::string written;
+    for (std::size_t done = 0; done < seq.size();) {
+        const BlockStep step = screen->convert(seq.data() + done, seq.size() - done, output.data(), output.size());
+        FUZZ_CHECK(step.consumed > 0 && step.produced <= output.size());
+        written.append(output.data(), step.produced);
+        done += step.consumed;
+    }
+    return written.append(output.data(), screen->finish(output.data(), output.size()));
 }
 
 }  // namespace
@@ -182,8 +199,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return output.size() > ending.size() && output.compare(output.size() - ending.size(), ending.size(), ending) == 0;
     };
     const bool toText = endsWith(" as TXT\n\n");
-    FUZZ_CHECK(toText || endsWith(" as SEQ\n\n"));
-    const std::string ending = toText ? " as TXT\n\n" : " as SEQ\n\n";
+    const bool toScreen = endsWith(" as ANSI\n\n");
+    FUZZ_CHECK(toText || toScreen || endsWith(" as SEQ\n\n"));
+    const std::string ending = toText ? " as TXT\n\n" : toScreen ? " as ANSI\n\n" : " as SEQ\n\n";
     std::string input;
     for (const auto& [name, bytes] : prepared)
         if (output.rfind("Processing " + name + " to ", 0) == 0)
@@ -192,6 +210,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::size_t nameStart = std::string("Processing ").size() + input.size() + std::string(" to ").size();
     const std::string outputName = output.substr(nameStart, output.size() - ending.size() - nameStart);
     FUZZ_CHECK(readFile(scratch / input) == content);
+    if (toScreen) {
+        const std::string written = readFile(scratch / outputName);
+        std::string fault;
+        if (!readAnsi(written, fault))
+            std::fprintf(stderr, "Screen rule broken: %s\n", fault.c_str());
+        FUZZ_CHECK(fault.empty());
+        FUZZ_CHECK(written == screenOf(content));
+        return 0;
+    }
     const std::string expected = toText ? seqToTextOf(content) : referenceTextToSeq(content);
     FUZZ_CHECK(readFile(scratch / outputName) == expected);
     return 0;

@@ -57,6 +57,8 @@ TEST(Program, CommandLineAnswers)
         {{"--he=1"}, "Invalid argument: --help\n", 1},
         {{"-X=value"}, "Invalid argument: -X\n", 1},
         {{"-d=SEQ"}, "Invalid direction. SEQ" + usage, 1},
+        {{"-d=ANSI"}, "Invalid direction. ANSI" + usage, 1},
+        {{"-d=ans"}, "Invalid direction. ans" + usage, 1},
         {{"-d=seq "}, "Invalid direction. seq " + usage, 1},
         {{"-d="}, "Invalid direction. " + usage, 1},
         {{"-d=bad", "-x"}, "Invalid direction. bad" + usage, 1},
@@ -209,16 +211,27 @@ TEST(Program, FailedWriteIsReported)
         GTEST_SKIP() << "this system has no /dev/full";
     ScratchFolder folder;
     writeBytes(folder / "in", sampleSeq);
-    ProcessResult result = runKalmora({"-i=in", "-o=/dev/full", "-d=txt"}, folder.path());
-    EXPECT_EQ(result.output, progress("in", "/dev/full", "TXT") + "Could not write /dev/full. [28]");
-    EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(readBytes(folder / "in"), sampleSeq);
-
-    // Nothing to write, nothing to fail.
     writeBytes(folder / "empty", "");
-    result = runKalmora({"-i=empty", "-o=/dev/full", "-d=seq"}, folder.path());
-    EXPECT_EQ(result.output, progress("empty", "/dev/full", "SEQ"));
-    EXPECT_EQ(result.status, 0);
+    const struct {
+        std::string input;
+        std::string direction;
+        std::string kind;
+        std::string failure;
+    } cases[] = {
+        {"in", "txt", "TXT", "Could not write /dev/full. [28]"},
+        // The screen writes all it holds once the input has ended.
+        {"in", "ansi", "ANSI", "Could not write /dev/full. [28]"},
+        // Nothing to write, nothing to fail: a blank screen writes nothing.
+        {"empty", "seq", "SEQ", ""},
+        {"empty", "ansi", "ANSI", ""},
+    };
+    for (const auto& sample : cases) {
+        const ProcessResult result =
+            runKalmora({"-i=" + sample.input, "-o=/dev/full", "-d=" + sample.direction}, folder.path());
+        EXPECT_EQ(result.output, progress(sample.input, "/dev/full", sample.kind) + sample.failure) << sample.direction;
+        EXPECT_EQ(result.status, sample.failure.empty() ? 0 : 1) << sample.direction;
+    }
+    EXPECT_EQ(readBytes(folder / "in"), sampleSeq);
 }
 
 TEST(Program, FailedReadIsReported)
@@ -303,13 +316,27 @@ TEST(Program, NamesThatAreNotUtf8KeepTheirExactBytes)
         expectConvertsUnder(name, folder);
 }
 
-TEST(Program, SampleScreenConvertsToItsTextAndBack)
+TEST(Program, SampleScreenConvertsToItsShippedForms)
 {
     const fs::path examples = fs::path(KALMORA_SOURCE_DIR) / "examples";
-    ScratchFolder folder;
     const std::string seq = (examples / "greeting.seq").string();
-    EXPECT_EQ(runKalmora({"-i=" + seq, "-o=greeting.txt", "-d=txt"}, folder.path()).status, 0);
-    EXPECT_EQ(readBytes(folder / "greeting.txt"), readBytes(examples / "greeting.txt"));
-    EXPECT_EQ(runKalmora({"-i=greeting.txt", "-o=greeting.seq", "-d=seq"}, folder.path()).status, 0);
-    EXPECT_EQ(readBytes(folder / "greeting.seq"), readBytes(examples / "greeting.seq"));
+    ScratchFolder folder;
+    // In order: the text made by the first row is the input of the second.
+    const struct {
+        std::string input;
+        std::string output;
+        std::string direction;
+        std::string kind;
+    } cases[] = {
+        {seq, "greeting.txt", "txt", "TXT"},
+        {"greeting.txt", "greeting.seq", "seq", "SEQ"},
+        {seq, "greeting.ans", "ansi", "ANSI"},
+    };
+    for (const auto& sample : cases) {
+        const ProcessResult result =
+            runKalmora({"-i=" + sample.input, "-o=" + sample.output, "-d=" + sample.direction}, folder.path());
+        EXPECT_EQ(result.output, progress(sample.input, sample.output, sample.kind));
+        EXPECT_EQ(result.status, 0) << sample.output;
+        EXPECT_EQ(readBytes(folder / sample.output), readBytes(examples / sample.output)) << sample.output;
+    }
 }

@@ -44,7 +44,7 @@ page=$(MANWIDTH=80 MANPAGER=cat man --warnings kalmora 2>/tmp/kalmora-man-warnin
 warnings=$(cat /tmp/kalmora-man-warnings.$$)
 rm -f /tmp/kalmora-man-warnings.$$
 [ -z "$warnings" ] || fail "man warns about the installed page: $warnings"
-for expected in "kalmora - convert Commodore PETSCII SEQ files" "{LEFTARROW}" "Could not write OUT. [ERRNO]"; do
+for expected in "kalmora - convert Commodore PETSCII SEQ files" "{LEFTARROW}" "Could not write OUT. [ERRNO]" "-d=ansi"; do
   grep -qF -- "$expected" <<<"$page" || fail "the manual page lacks: $expected"
 done
 

@@ -1,0 +1,562 @@
+#include "ansi_screen.h"
+
+#include "code_table.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <cstring>
+
+namespace {
+
+constexpr std::size_t columns = 40;
+constexpr std::size_t rows = 25;
+constexpr std::uint8_t plainSpace = 32;  // screen code of a space, not reversed
+constexpr std::uint8_t black = 0;
+constexpr std::uint8_t lightBlue = 14;   // the colour the machine starts with
+
+// The glyph of each screen code 0-127 in character set 1 (upper case and
+// graphics, the one at power-on); codes 128-255 draw the same glyphs in
+// reverse video. A few are the right Unicode character but not the exact
+// shape: the machine draws its one-eighth lines and corner strokes two pixels
+// thick, so 66 and 93, 67 and 64, 101 and 116, 103 and 106 look alike there
+// but not in a terminal font.
+constexpr char32_t upperCaseGlyphs[128] = {
+    0x0040, 0x0041, 0x0042, 0x0043, 0x0044, 0x0045, 0x0046, 0x0047,  // 0-7
+    0x0048, 0x0049, 0x004A, 0x004B, 0x004C, 0x004D, 0x004E, 0x004F,  // 8-15
+    0x0050, 0x0051, 0x0052, 0x0053, 0x0054, 0x0055, 0x0056, 0x0057,  // 16-23
+    0x0058, 0x0059, 0x005A, 0x005B, 0x00A3, 0x005D, 0x2191, 0x2190,  // 24-31
+    0x0020, 0x0021, 0x0022, 0x0023, 0x0024, 0x0025, 0x0026, 0x0027,  // 32-39
+    0x0028, 0x0029, 0x002A, 0x002B, 0x002C, 0x002D, 0x002E, 0x002F,  // 40-47
+    0x0030, 0x0031, 0x0032, 0x0033, 0x0034, 0x0035, 0x0036, 0x0037,  // 48-55
+    0x0038, 0x0039, 0x003A, 0x003B, 0x003C, 0x003D, 0x003E, 0x003F,  // 56-63
+    0x2500, 0x2660, 0x1FB72, 0x1FB78, 0x1FB77, 0x1FB76, 0x1FB7A, 0x1FB71,  // 64-71
+    0x1FB74, 0x256E, 0x2570, 0x256F, 0x1FB7C, 0x2572, 0x2571, 0x1FB7D,  // 72-79
+    0x1FB7E, 0x25CF, 0x1FB7B, 0x2665, 0x1FB70, 0x256D, 0x2573, 0x25CB,  // 80-87
+    0x2663, 0x1FB75, 0x2666, 0x253C, 0x1FB8C, 0x2502, 0x03C0, 0x25E5,  // 88-95
+    0x00A0, 0x258C, 0x2584, 0x2594, 0x2581, 0x258F, 0x2592, 0x2595,  // 96-103
+    0x1FB8F, 0x25E4, 0x1FB87, 0x251C, 0x2597, 0x2514, 0x2510, 0x2582,  // 104-111
+    0x250C, 0x2534, 0x252C, 0x2524, 0x258E, 0x258D, 0x1FB88, 0x1FB82,  // 112-119
+    0x1FB83, 0x2583, 0x1FB7F, 0x2596, 0x259D, 0x2518, 0x2598, 0x259A,  // 120-127
+};
+
+// Character set 2 (lower and upper case), with the same approximations.
+constexpr char32_t lowerCaseGlyphs[128] = {
+    0x0040, 0x0061, 0x0062, 0x0063, 0x0064, 0x0065, 0x0066, 0x0067,  // 0-7
+    0x0068, 0x0069, 0x006A, 0x006B, 0x006C, 0x006D, 0x006E, 0x006F,  // 8-15
+    0x0070, 0x0071, 0x0072, 0x0073, 0x0074, 0x0075, 0x0076, 0x0077,  // 16-23
+    0x0078, 0x0079, 0x007A, 0x005B, 0x00A3, 0x005D, 0x2191, 0x2190,  // 24-31
+    0x0020, 0x0021, 0x0022, 0x0023, 0x0024, 0x0025, 0x0026, 0x0027,  // 32-39
+    0x0028, 0x0029, 0x002A, 0x002B, 0x002C, 0x002D, 0x002E, 0x002F,  // 40-47
+    0x0030, 0x0031, 0x0032, 0x0033, 0x0034, 0x0035, 0x0036, 0x0037,  // 48-55
+    0x0038, 0x0039, 0x003A, 0x003B, 0x003C, 0x003D, 0x003E, 0x003F,  // 56-63
+    0x2500, 0x0041, 0x0042, 0x0043, 0x0044, 0x0045, 0x0046, 0x0047,  // 64-71
+    0x0048, 0x0049, 0x004A, 0x004B, 0x004C, 0x004D, 0x004E, 0x004F,  // 72-79
+    0x0050, 0x0051, 0x0052, 0x0053, 0x0054, 0x0055, 0x0056, 0x0057,  // 80-87
+    0x0058, 0x0059, 0x005A, 0x253C, 0x1FB8C, 0x2502, 0x1FB96, 0x1FB98,  // 88-95
+    0x00A0, 0x258C, 0x2584, 0x2594, 0x2581, 0x258F, 0x2592, 0x2595,  // 96-103
+    0x1FB8F, 0x1FB99, 0x1FB87, 0x251C, 0x2597, 0x2514, 0x2510, 0x2582,  // 104-111
+    0x250C, 0x2534, 0x252C, 0x2524, 0x258E, 0x258D, 0x1FB88, 0x1FB82,  // 112-119
+    0x1FB83, 0x2583, 0x2713, 0x2596, 0x259D, 0x2518, 0x2598, 0x259A,  // 120-127
+};
+
+struct Rgb {
+    std::uint8_t red, green, blue;
+};
+
+// The 16 colours by number, as measured on the machine's video chip.
+constexpr Rgb palette[16] = {
+    {0x00, 0x00, 0x00},  // 0 black
+    {0xFF, 0xFF, 0xFF},  // 1 white
+    {0x81, 0x33, 0x38},  // 2 red
+    {0x75, 0xCE, 0xC8},  // 3 cyan
+    {0x8E, 0x3C, 0x97},  // 4 purple
+    {0x56, 0xAC, 0x4D},  // 5 green
+    {0x2E, 0x2C, 0x9B},  // 6 blue
+    {0xED, 0xF1, 0x71},  // 7 yellow
+    {0x8E, 0x50, 0x29},  // 8 orange
+    {0x55, 0x38, 0x00},  // 9 brown
+    {0xC4, 0x6C, 0x71},  // 10 light red
+    {0x4A, 0x4A, 0x4A},  // 11 dark grey
+    {0x7B, 0x7B, 0x7B},  // 12 grey
+    {0xA9, 0xFF, 0x9F},  // 13 light green
+    {0x70, 0x6D, 0xEB},  // 14 light blue
+    {0xB2, 0xB2, 0xB2},  // 15 light grey
+};
+
+// The code that selects each colour, by colour number.
+constexpr std::uint8_t colourCodes[16] = {144, 5, 28, 159, 156, 30, 31, 158, 129, 149, 150, 151, 152, 153, 154, 155};
+
+// What a code does.
+enum class Action : std::uint8_t {
+    print,     // put its screen code at the cursor and move right
+    none,
+    colour,
+    quote,     // print a double quote, which also switches quote mode
+    inserted,  // print in insert mode, which that ends
+    lineEnd,
+    reverseOn,
+    reverseOff,
+    upperCase,
+    lowerCase,
+    down,
+    up,
+    right,
+    left,
+    home,
+    clear,
+    remove,
+    insert,
+};
+
+// The editor's modes, as bits: each combination has an action table of its own.
+constexpr std::uint8_t quoteMode = 1;
+constexpr std::uint8_t insertMode = 2;
+
+constexpr bool isControl(std::size_t code)
+{
+    return code < 32 || (code >= 128 && code < 160);
+}
+
+constexpr std::array<Action, 256> makeActions(std::uint8_t mode)
+{
+    std::array<Action, 256> actions{};
+    for (std::size_t code = 0; code < 256; ++code)
+        actions[code] = isControl(code) ? Action::none : Action::print;
+    for (const std::uint8_t code : colourCodes)
+        actions[code] = Action::colour;
+    actions[18] = Action::reverseOn;
+    actions[146] = Action::reverseOff;
+    actions[142] = Action::upperCase;
+    actions[14] = Action::lowerCase;
+    actions[17] = Action::down;
+    actions[145] = Action::up;
+    actions[29] = Action::right;
+    actions[157] = Action::left;
+    actions[19] = Action::home;
+    actions[147] = Action::clear;
+    actions[148] = Action::insert;
+    actions[34] = Action::quote;
+    // Quote mode shows control codes instead of acting on them, all but
+    // delete and the line ends; insert mode shows delete too.
+    for (std::size_t code = 0; code < 256; ++code)
+        if ((mode & insertMode) != 0)
+            actions[code] = Action::inserted;
+        else if ((mode & quoteMode) != 0 && isControl(code))
+            actions[code] = Action::print;
+    if ((mode & insertMode) == 0)
+        actions[20] = Action::remove;
+    actions[13] = actions[141] = Action::lineEnd;
+    return actions;
+}
+
+constexpr std::array<std::array<Action, 256>, 4> actionsByMode = {makeActions(0), makeActions(1), makeActions(2),
+                                                                  makeActions(3)};
+
+// The screen code each code puts on the screen: printable codes always, and
+// control codes when quote or insert mode shows them instead of acting.
+constexpr std::array<std::uint8_t, 256> makeScreenCodes()
+{
+    std::array<std::uint8_t, 256> screenCodes{};
+    for (std::size_t code = 0; code < 256; ++code) {
+        std::size_t screen = 0;
+        if (code < 32)
+            screen = code + 128;  // reversed @ to left arrow
+        else if (code < 64)
+            screen = code;
+        else if (code < 96)
+            screen = code - 64;
+        else if (code < 128)
+            screen = code - 32;  // prints like 192-223
+        else if (code < 160)
+            screen = code + 64;  // reversed graphics of 64-95
+        else if (code < 192)
+            screen = code - 64;
+        else if (code < 255)
+            screen = code - 128;  // 224-254 print like 160-190
+        else
+            screen = 94;  // 255 prints like 126 and 222
+        screenCodes[code] = static_cast<std::uint8_t>(screen);
+    }
+    return screenCodes;
+}
+
+constexpr std::array<std::uint8_t, 256> screenCodes = makeScreenCodes();
+
+// The colour each colour code selects.
+constexpr std::array<std::uint8_t, 256> makeColourOfCode()
+{
+    std::array<std::uint8_t, 256> colours{};
+    for (std::uint8_t colour = 0; colour < 16; ++colour)
+        colours[colourCodes[colour]] = colour;
+    return colours;
+}
+
+constexpr std::array<std::uint8_t, 256> colourOfCode = makeColourOfCode();
+
+// Bytes to write kept in a fixed slot with their length in the last byte, so
+// that one copy of the whole slot writes them; the bytes copied past the
+// length are written over by what follows (the room allows for the last).
+template <std::size_t Size>
+struct Slot {
+    char bytes[Size - 1];
+    std::uint8_t length;
+};
+
+using GlyphSlot = Slot<8>;
+using SequenceSlot = Slot<24>;
+
+constexpr GlyphSlot utf8(char32_t point)
+{
+    GlyphSlot slot{};
+    const auto byte = [](char32_t value) { return static_cast<char>(static_cast<unsigned char>(value)); };
+    if (point < 0x80) {
+        slot.bytes[0] = byte(point);
+        slot.length = 1;
+    } else if (point < 0x800) {
+        slot.bytes[0] = byte(0xC0 | point >> 6);
+        slot.bytes[1] = byte(0x80 | (point & 0x3F));
+        slot.length = 2;
+    } else if (point < 0x10000) {
+        slot.bytes[0] = byte(0xE0 | point >> 12);
+        slot.bytes[1] = byte(0x80 | (point >> 6 & 0x3F));
+        slot.bytes[2] = byte(0x80 | (point & 0x3F));
+        slot.length = 3;
+    } else {
+        slot.bytes[0] = byte(0xF0 | point >> 18);
+        slot.bytes[1] = byte(0x80 | (point >> 12 & 0x3F));
+        slot.bytes[2] = byte(0x80 | (point >> 6 & 0x3F));
+        slot.bytes[3] = byte(0x80 | (point & 0x3F));
+        slot.length = 4;
+    }
+    return slot;
+}
+
+// Glyphs in UTF-8: [0] for character set 1, [1] for set 2.
+constexpr std::array<std::array<GlyphSlot, 128>, 2> makeGlyphSlots()
+{
+    std::array<std::array<GlyphSlot, 128>, 2> slots{};
+    for (std::size_t code = 0; code < 128; ++code) {
+        slots[0][code] = utf8(upperCaseGlyphs[code]);
+        slots[1][code] = utf8(lowerCaseGlyphs[code]);
+    }
+    return slots;
+}
+
+constexpr std::array<std::array<GlyphSlot, 128>, 2> glyphSlots = makeGlyphSlots();
+
+// "ESC[38;2;R;G;Bm" (foreground 38) or "ESC[48;2;R;G;Bm" (background 48).
+constexpr SequenceSlot colourSequence(char layer, Rgb rgb)
+{
+    SequenceSlot slot{};
+    std::size_t length = 0;
+    const auto add = [&](char ch) { slot.bytes[length++] = ch; };
+    const auto addNumber = [&](std::uint8_t value) {
+        if (value >= 100)
+            add(static_cast<char>('0' + value / 100));
+        if (value >= 10)
+            add(static_cast<char>('0' + value / 10 % 10));
+        add(static_cast<char>('0' + value % 10));
+    };
+    for (const char ch : {'\x1b', '[', layer, '8', ';', '2', ';'})
+        add(ch);
+    addNumber(rgb.red);
+    add(';');
+    addNumber(rgb.green);
+    add(';');
+    addNumber(rgb.blue);
+    add('m');
+    slot.length = static_cast<std::uint8_t>(length);
+    return slot;
+}
+
+// [0] foregrounds, [1] backgrounds, by colour number.
+constexpr std::array<std::array<SequenceSlot, 16>, 2> makeSequences()
+{
+    std::array<std::array<SequenceSlot, 16>, 2> sequences{};
+    for (std::size_t colour = 0; colour < 16; ++colour) {
+        sequences[0][colour] = colourSequence('3', palette[colour]);
+        sequences[1][colour] = colourSequence('4', palette[colour]);
+    }
+    return sequences;
+}
+
+constexpr std::array<std::array<SequenceSlot, 16>, 2> sequences = makeSequences();
+
+constexpr std::size_t longestSequence = 19;  // "ESC[38;2;255;255;255m"
+static_assert(std::all_of(sequences.begin(), sequences.end(), [](const auto& layer) {
+    return std::all_of(layer.begin(), layer.end(),
+                       [](const SequenceSlot& slot) { return slot.length <= longestSequence; });
+}));
+
+constexpr char rowEnd[] = "\x1b[0m\n";
+constexpr std::size_t rowEndLength = sizeof rowEnd - 1;
+
+// The longest a row can be written: every cell changes both colours, and the
+// glyph is four bytes.
+constexpr std::size_t maxRowBytes = columns * (2 * longestSequence + 4) + rowEndLength;
+
+// The most one code can write is the whole screen (a clear), plus one slot:
+// whole slots are copied, and may reach that far past the bytes they keep.
+constexpr std::size_t maxBytesPerCode = rows * maxRowBytes + sizeof(SequenceSlot);
+
+// Copies a colour sequence and keeps it if `wanted`.
+char* copySlotIf(const SequenceSlot& slot, bool wanted, char* out)
+{
+    std::memcpy(out, slot.bytes, sizeof slot.bytes);
+    return out + (slot.length & (0U - static_cast<unsigned>(wanted)));
+}
+
+// A glyph is at most four bytes: one four-byte store.
+char* copyGlyph(const GlyphSlot& slot, char* out)
+{
+    std::memcpy(out, slot.bytes, 4);
+    return out + slot.length;
+}
+
+// Everything the screen editor keeps besides the cells. The conversion loop
+// works on a local copy, which the compiler can keep in registers: the cells
+// are bytes, and a store to bytes could change any member.
+struct Editor {
+    std::size_t row = 0;
+    std::size_t column = 0;
+    std::uint8_t colour = lightBlue;  // the text colour
+    std::uint8_t reverse = 0;         // 128 while reverse mode is on
+    std::uint8_t mode = 0;            // quoteMode and insertMode bits
+    bool lowerCase = false;           // character set 2 is active
+};
+
+class AnsiScreen final : public BlockConverter {
+public:
+    AnsiScreen()
+    {
+        codes.fill(plainSpace);
+        colours.fill(lightBlue);
+    }
+
+    std::size_t outputRoom(std::size_t blockSize) const override { return blockSize + maxBytesPerCode; }
+
+    BlockStep convert(const char* input, std::size_t size, char* output, std::size_t room) override
+    {
+        Editor state = editor;
+        char* out = output;
+        std::size_t taken = 0;
+        // A code is taken only while what it may write still fits.
+        while (taken < size && static_cast<std::size_t>(output + room - out) >= maxBytesPerCode) {
+            const auto code = static_cast<std::uint8_t>(input[taken++]);
+            const Action action = actionsByMode[state.mode][code];
+            if (action <= Action::colour) {
+                // The commonest codes take one path: random input mixes them
+                // at random, and choosing without a branch spares the many
+                // mispredicted ones.
+                const bool prints = action == Action::print;
+                // Shown in quote mode, a colour code selects nothing.
+                state.colour = action == Action::colour ? colourOfCode[code] : state.colour;
+                // A code that prints nothing stores into the scratch cell; a
+                // mask, since compilers turn a choice of index into a branch.
+                const std::size_t keep = std::size_t{0} - prints;
+                const std::size_t at = ((state.row * columns + state.column) & keep) | (scratchCell & ~keep);
+                codes[at] = screenCodes[code] | state.reverse;
+                colours[at] = state.colour;
+                state.column += prints;
+                if (state.column == columns) {
+                    state.column = 0;
+                    out = moveDown(state, out);
+                }
+            } else {
+                out = act(state, code, action, out);
+            }
+        }
+        editor = state;
+        return {taken, static_cast<std::size_t>(out - output)};
+    }
+
+    std::size_t finish(char* output, std::size_t) override
+    {
+        return static_cast<std::size_t>(writeScreen(editor.lowerCase, output) - output);
+    }
+
+private:
+    void put(const Editor& state, std::uint8_t code)
+    {
+        // A shown control code is reversed already; reverse mode adds nothing to it.
+        codes[state.row * columns + state.column] = screenCodes[code] | state.reverse;
+        colours[state.row * columns + state.column] = state.colour;
+    }
+
+    char* act(Editor& state, std::uint8_t code, Action action, char* out)
+    {
+        switch (action) {
+        case Action::quote:
+            put(state, code);
+            state.mode ^= quoteMode;
+            return moveRight(state, out);
+        case Action::inserted:
+            put(state, code);
+            if (code == 34)
+                state.mode ^= quoteMode;
+            state.mode &= static_cast<std::uint8_t>(~insertMode);
+            return moveRight(state, out);
+        case Action::lineEnd:
+            state.column = 0;
+            state.reverse = 0;
+            state.mode = 0;
+            return moveDown(state, out);
+        case Action::reverseOn: state.reverse = 128; break;
+        case Action::reverseOff: state.reverse = 0; break;
+        case Action::upperCase: state.lowerCase = false; break;
+        case Action::lowerCase: state.lowerCase = true; break;
+        case Action::down: return moveDown(state, out);
+        case Action::up:
+            if (state.row > 0)
+                --state.row;
+            break;
+        case Action::right: return moveRight(state, out);
+        case Action::left:
+            if (state.column > 0) {
+                --state.column;
+            } else if (state.row > 0) {
+                --state.row;
+                state.column = columns - 1;
+            }
+            break;
+        case Action::home: state.row = state.column = 0; break;
+        case Action::clear:
+            out = writeScreen(state.lowerCase, out);
+            codes.fill(plainSpace);
+            colours.fill(state.colour);
+            state.row = state.column = 0;
+            break;
+        case Action::remove: removeLeft(state); break;
+        case Action::insert: {
+            const std::size_t at = state.row * columns + state.column;
+            const std::size_t end = (state.row + 1) * columns;
+            std::copy_backward(&codes[at], &codes[end - 1], &codes[end]);
+            std::copy_backward(&colours[at], &colours[end - 1], &colours[end]);
+            codes[at] = plainSpace;
+            colours[at] = state.colour;
+            state.mode |= insertMode;
+            break;
+        }
+        case Action::print:
+        case Action::none:
+        case Action::colour: break;  // taken by the loop
+        }
+        return out;
+    }
+
+    char* moveRight(Editor& state, char* out)
+    {
+        if (++state.column < columns)
+            return out;
+        state.column = 0;
+        return moveDown(state, out);
+    }
+
+    char* moveDown(Editor& state, char* out)
+    {
+        if (state.row + 1 < rows) {
+            ++state.row;
+            return out;
+        }
+        // The top row leaves the screen, and a row of spaces enters at the bottom.
+        out = writeRow(0, state.lowerCase, out);
+        std::copy(&codes[columns], &codes[scratchCell], &codes[0]);
+        std::copy(&colours[columns], &colours[scratchCell], &colours[0]);
+        std::fill(&codes[scratchCell - columns], &codes[scratchCell], plainSpace);
+        std::fill(&colours[scratchCell - columns], &colours[scratchCell], state.colour);
+        return out;
+    }
+
+    void removeLeft(Editor& state)
+    {
+        const std::size_t at = state.row * columns + state.column;
+        if (state.column > 0) {
+            const std::size_t end = (state.row + 1) * columns;
+            std::copy(&codes[at], &codes[end], &codes[at - 1]);
+            std::copy(&colours[at], &colours[end], &colours[at - 1]);
+            codes[end - 1] = plainSpace;
+            colours[end - 1] = state.colour;
+            --state.column;
+        } else if (state.row > 0) {
+            // Rows are not linked into longer lines: the cell at the end of
+            // the row above is blanked.
+            --state.row;
+            state.column = columns - 1;
+            codes[at - 1] = plainSpace;
+            colours[at - 1] = state.colour;
+        }
+    }
+
+    // The number of cells of row `line` up to its last that is not a plain space.
+    std::size_t usedLength(std::size_t line) const
+    {
+        const std::uint8_t* start = &codes[line * columns];
+        std::size_t end = columns;
+        // Eight cells at a time while they are all plain spaces.
+        constexpr std::uint64_t spaces = 0x2020202020202020ULL;
+        while (end > 0 && codeTable::load64(reinterpret_cast<const char*>(start + end - 8)) == spaces)
+            end -= 8;
+        while (end > 0 && start[end - 1] == plainSpace)
+            --end;
+        return end;
+    }
+
+    // Writes row `line` up to its last cell that is not a plain space.
+    char* writeRow(std::size_t line, bool lowerCase, char* out) const
+    {
+        const std::size_t end = usedLength(line);
+        if (end == 0) {
+            *out++ = '\n';
+            return out;
+        }
+        const std::array<GlyphSlot, 128>& glyphs = glyphSlots[lowerCase ? 1 : 0];
+        const std::uint8_t* lineCodes = &codes[line * columns];
+        const std::uint8_t* lineColours = &colours[line * columns];
+        // Out of range, so that the first cell writes both colours.
+        std::uint8_t foreground = 16;
+        std::uint8_t background = 16;
+        for (std::size_t i = 0; i < end; ++i) {
+            const std::uint8_t code = lineCodes[i];
+            // Reverse video shows the cell's colour behind a black glyph.
+            const bool reversed = code >= 128;
+            const std::uint8_t front = reversed ? black : lineColours[i];
+            const std::uint8_t back = reversed ? lineColours[i] : black;
+            if (front != foreground || back != background) {
+                // Both sequences are copied and each kept where its colour
+                // changes: which of the two does is a coin toss on random input.
+                out = copySlotIf(sequences[0][front], front != foreground, out);
+                out = copySlotIf(sequences[1][back], back != background, out);
+                foreground = front;
+                background = back;
+            }
+            out = copyGlyph(glyphs[code & 127], out);
+        }
+        std::memcpy(out, rowEnd, rowEndLength);
+        return out + rowEndLength;
+    }
+
+    // Writes rows 0 to the last that holds anything but plain spaces.
+    char* writeScreen(bool lowerCase, char* out) const
+    {
+        std::size_t used = rows;
+        while (used > 0 && usedLength(used - 1) == 0)
+            --used;
+        for (std::size_t line = 0; line < used; ++line)
+            out = writeRow(line, lowerCase, out);
+        return out;
+    }
+
+    // The cells row by row, and one more that no row shows.
+    static constexpr std::size_t scratchCell = rows * columns;
+    std::array<std::uint8_t, rows * columns + 1> codes;    // screen codes; 128 and up are reversed
+    std::array<std::uint8_t, rows * columns + 1> colours;  // 0-15
+    Editor editor;
+};
+
+}  // namespace
+
+std::unique_ptr<BlockConverter> makeAnsiScreen()
+{
+    return std::make_unique<AnsiScreen>();
+}
