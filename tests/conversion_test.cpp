@@ -86,8 +86,8 @@ TEST(TextToSeq, TokensTagsAndNonForms)
         {std::string("{R\0ED}", 6), {0x1C}},
         {std::string("{\0}", 3), {0}},
         // The same with 23 bytes after the "{", so that the quick path reads the
-        // tag: a "{" or a NUL in its second eight bytes still counts.
-        {"{ABCDEFGH{RED}{RED}{RED}", {0x1C, 0x1C, 0x1C}},
+        // tag: a "{" or a NUL in its first or second eight bytes still counts.
+        {"{ABC{RED}{ABCDEFGH{RED}{RED}{RED}", {0x1C, 0x1C, 0x1C, 0x1C}},
         {std::string("{LEFTARRO\0W}{RED}{RED}{RED}", 27), {0x5F, 0x1C, 0x1C, 0x1C}},
     };
     for (const auto& sample : cases) {
