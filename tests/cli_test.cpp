@@ -127,11 +127,12 @@ TEST(Program, LaterOptionsReplaceEarlierOnes)
 {
     ScratchFolder folder;
     writeBytes(folder / "b", "\x41");
-    const ProcessResult result = runKalmora({"-i=a", "-i=b", "-o=x", "-o=c", "-d=seq", "-d=txt"}, folder.path());
+    // Shorter names after longer ones keep nothing of the longer.
+    const ProcessResult result = runKalmora({"-i=abc", "-i=b", "-o=xyz", "-o=c", "-d=seq", "-d=txt"}, folder.path());
     EXPECT_EQ(result.output, progress("b", "c", "TXT"));
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(readBytes(folder / "c"), "a");
-    EXPECT_FALSE(fs::exists(folder / "x"));
+    EXPECT_FALSE(fs::exists(folder / "xyz"));
 }
 
 TEST(Program, InputThatCannotBeOpenedLeavesTheOutputAlone)

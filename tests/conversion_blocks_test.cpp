@@ -23,7 +23,7 @@ std::string trickyText(std::size_t pieces, unsigned seed)
     std::uniform_int_distribution<std::size_t> longLength(12, 40);
     std::string text;
     for (std::size_t i = 0; i < pieces; ++i) {
-        const std::string form = codeToText(static_cast<std::uint8_t>(anyByte(random)));
+        const std::string form = documentedForm(anyByte(random));
         switch (kind(random)) {
         case 0: text += '{'; break;
         case 1: text += '}'; break;
@@ -83,8 +83,16 @@ std::string seqToTextInBlocks(const std::string& seq, NextSize nextSize)
 
 TEST(ConversionBlocks, TextToSeqGivesTheByteRulesResultWhateverTheSplit)
 {
-    for (unsigned seed = 1; seed <= 4; ++seed) {
-        const std::string text = trickyText(20000, seed);
+    // Random pieces, and the two extremes: the longest tag, read furthest
+    // ahead, and single characters, one code per byte.
+    std::string longest;
+    std::string single;
+    for (int i = 0; i < 300; ++i) {
+        longest += "{LEFTARROW}";
+        single += "aZ09";
+    }
+    for (unsigned seed = 1; seed <= 6; ++seed) {
+        const std::string text = seed == 5 ? longest : seed == 6 ? single : trickyText(20000, seed);
         const std::string expected = referenceTextToSeq(text);
         std::mt19937 random(seed);
         std::uniform_int_distribution<std::size_t> small(1, 40);
@@ -133,9 +141,11 @@ TEST(ConversionBlocks, SeqToTextGivesEachFormWhateverTheSplit)
     std::string seq;
     for (int i = 0; i < 100000; ++i)
         seq += static_cast<char>(anyByte(random));
+    // A run of the longest form fills the output room to its last byte.
+    seq.insert(seq.size() / 2, 2000, '\x5f');
     std::string expected;
     for (const char code : seq)
-        expected += codeToText(static_cast<std::uint8_t>(code));
+        expected += documentedForm(static_cast<std::uint8_t>(code));
     std::uniform_int_distribution<std::size_t> small(1, 40);
     EXPECT_EQ(seqToTextInBlocks(seq, [&] { return seq.size(); }), expected);
     EXPECT_EQ(seqToTextInBlocks(seq, [] { return std::size_t{1}; }), expected);

@@ -85,6 +85,10 @@ TEST(TextToSeq, TokensTagsAndNonForms)
         {"{RE\r\nD}", {0}},
         {std::string("{R\0ED}", 6), {0x1C}},
         {std::string("{\0}", 3), {0}},
+        // The same with 23 bytes after the "{", so that the quick path reads the
+        // tag: a "{" or a NUL in its first or second eight bytes still counts.
+        {"{ABC{RED}{ABCDEFGH{RED}{RED}{RED}", {0x1C, 0x1C, 0x1C, 0x1C}},
+        {std::string("{LEFTARRO\0W}{RED}{RED}{RED}", 27), {0x5F, 0x1C, 0x1C, 0x1C}},
     };
     for (const auto& sample : cases) {
         EXPECT_EQ(toSeq(sample.text), sample.seq) << '"' << sample.text << '"';

@@ -130,6 +130,7 @@ TEST(OptionParser, FaultsCarryTheirTextAndValue)
             {{L"-h"}, {{OPT_UNKNOWN, -1, L"-h", none}}},
             {{L"-help"}, {{OPT_UNKNOWN, -1, L"-help", none}}},
             {{L"--helpme"}, {{OPT_UNKNOWN, -1, L"--helpme", none}}},
+            {{L"--hx"}, {{OPT_UNKNOWN, -1, L"--hx", none}}},
             {{L"-I=x"}, {{OPT_UNKNOWN, -1, L"-I", L"x"}}},
             {{L"-ifoo"}, {{OPT_UNKNOWN, -1, L"-ifoo", none}}},
             {{L"/tmp/x"}, {{OPT_UNKNOWN, -1, L"-tmp/x", none}}},

@@ -22,6 +22,8 @@ TEST(Utf8, InvalidBytesEscapeOneByOne)
         {"\xff", L"\xdcff"},
         {"a\x80z", L"a\xdc80z"},
         {"\xc0\xaf", L"\xdcc0\xdcaf"},          // overlong "/"
+        {"\xe0\x9f\xbf", L"\xdce0\xdc9f\xdcbf"},  // overlong U+07FF in three bytes
+        {"\xf0\x8f\xbf\xbf", L"\xdcf0\xdc8f\xdcbf\xdcbf"},  // overlong U+FFFF in four
         {"\xed\xa0\x80", L"\xdced\xdca0\xdc80"},  // a surrogate
         {"\xf4\x90\x80\x80", L"\xdcf4\xdc90\xdc80\xdc80"},  // beyond U+10FFFF
         {"\xe2\x82", L"\xdce2\xdc82"},           // cut short
