@@ -9,6 +9,8 @@
 //   KALMORA_FAULT_READ=N       reads of a file after the first fail with error N
 //   KALMORA_FAULT_WRITE=N      writes to a file fail with error N
 //   KALMORA_FAULT_SIGNAL=N     the first write to a file raises signal N instead
+//   KALMORA_FAULT_CLOSE=N      closing a file that was written fails with error N
+//                              (as a network file system reports a late write error)
 
 #include <cerrno>
 #include <csignal>
@@ -89,6 +91,9 @@ int fakeOpen(int flags)
     return -2;
 }
 
+// Descriptors written to since they were opened, for KALMORA_FAULT_CLOSE.
+bool written[1024];
+
 }  // namespace
 
 extern "C" {
@@ -143,6 +148,8 @@ ssize_t read(int file, void* data, size_t size)
 
 ssize_t write(int file, const void* data, size_t size)
 {
+    if (file > 2 && file < 1024)
+        written[file] = true;
     if (file > 2 && number("KALMORA_FAULT_SIGNAL") != 0)
         ::raise(number("KALMORA_FAULT_SIGNAL"));
     if (file > 2 && number("KALMORA_FAULT_WRITE") != 0) {
@@ -150,6 +157,19 @@ ssize_t write(int file, const void* data, size_t size)
         return -1;
     }
     return next<ssize_t (*)(int, const void*, size_t)>("write")(file, data, size);
+}
+
+int close(int file)
+{
+    const bool wasWritten = file > 2 && file < 1024 && written[file];
+    if (file >= 0 && file < 1024)
+        written[file] = false;
+    const int result = next<int (*)(int)>("close")(file);
+    if (wasWritten && result == 0 && number("KALMORA_FAULT_CLOSE") != 0) {
+        errno = number("KALMORA_FAULT_CLOSE");
+        return -1;
+    }
+    return result;
 }
 
 }  // extern "C"

@@ -517,6 +517,7 @@ TEST(Hostile, EveryRunEndsWithTheOldOutputOrOneCompleteConversion)
         {{"KALMORA_FAULT_WRITE=28"}, "", "", "in.seq", "new.txt", "Could not write new.txt. [28]", 1, {}},
         {{"KALMORA_FAULT_READ=75"}, "", "", "in.seq", "old.txt", "Could not read in.seq. [75]", 1, {}},
         {{"KALMORA_FAULT_READ=75"}, "", "", "in.seq", "new.txt", "Could not read in.seq. [75]", 1, {}},
+        {{"KALMORA_FAULT_CLOSE=5"}, "", "", "in.seq", "old.txt", "Could not write old.txt. [5]", 1, {}},
         {{}, "ulimit -f 0", "", "in.seq", "old.txt", "Could not write old.txt. [27]", 1, {}},
         {{"KALMORA_FAULT_SIGNAL=2", "KALMORA_FAULT_UNNAMED=95"}, "", "", "in.seq", "new.txt", "", -1, {}},
         {{"KALMORA_FAULT_SIGNAL=15", "KALMORA_FAULT_UNNAMED=95"}, "", "", "in.seq", "old.txt", "", -1, {}},
