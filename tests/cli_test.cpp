@@ -104,10 +104,10 @@ TEST(Program, ConvertsBothWays)
     EXPECT_EQ(readBytes(folder / "empty.txt"), "");
 }
 
-TEST(Program, FileOfManyBlocksSurvivesTextAndBack)
+TEST(Program, FileOfManyBlocksComesOutWholeEveryWay)
 {
     // Larger files are read, converted and written side by side: every block
-    // must come out once and in order, in both directions.
+    // must come out once and in order, in every direction.
     ScratchFolder folder;
     std::mt19937 random(9);
     std::uniform_int_distribution<int> anyByte(0, 255);
@@ -121,6 +121,28 @@ TEST(Program, FileOfManyBlocksSurvivesTextAndBack)
     EXPECT_EQ(result.output, progress("big.txt", "back.seq", "SEQ"));
     EXPECT_EQ(result.status, 0);
     EXPECT_TRUE(readBytes(folder / "back.seq") == seq);
+
+    // The screen writes far more than a block's room when every other code
+    // clears it, so each block goes out in many pieces, and the last screen
+    // only at the end: one row per "A", then the "B" row. Below one block the
+    // program runs on one thread, above it on two.
+    const auto row = [](char glyph) {
+        return std::string("\x1b[38;2;112;109;235m\x1b[48;2;0;0;0m") + glyph + "\x1b[0m\n";
+    };
+    for (const std::size_t screens : {30000u, 3 * 32768u + 5}) {
+        std::string screenSeq;
+        std::string expected;
+        for (std::size_t i = 0; i < screens; ++i) {
+            screenSeq += "\x41\x93";
+            expected += row('A');
+        }
+        screenSeq += '\x42';
+        expected += row('B');
+        writeBytes(folder / "screens.seq", screenSeq);
+        result = runKalmora({"-i=screens.seq", "-o=screens.ans", "-d=ansi"}, folder.path());
+        EXPECT_EQ(result.status, 0) << screens;
+        EXPECT_TRUE(readBytes(folder / "screens.ans") == expected) << screens;
+    }
 }
 
 TEST(Program, LaterOptionsReplaceEarlierOnes)
