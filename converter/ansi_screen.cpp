@@ -475,7 +475,7 @@ private:
         colours[state.row * columns + state.column] = state.colour;
     }
 
-    [[gnu::noinline]] char* act(Editor& state, std::uint8_t code, Action action, char* out)
+    char* act(Editor& state, std::uint8_t code, Action action, char* out)
     {
         switch (action) {
         case Action::quote:
@@ -544,7 +544,7 @@ private:
         return moveDown(state, out);
     }
 
-    [[gnu::noinline]] char* moveDown(Editor& state, char* out)
+    char* moveDown(Editor& state, char* out)
     {
         if (state.row + 1 < rows) {
             ++state.row;
