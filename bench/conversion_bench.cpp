@@ -1,5 +1,6 @@
-// In-memory speed of the two lookups and the two conversion loops.
+// In-memory speed of the two lookups, the two conversion loops and the screen.
 
+#include "ansi_screen.h"
 #include "code_table.h"
 #include "inputs.h"
 #include "conversion.h"
@@ -74,6 +75,25 @@ void BM_SeqToText(benchmark::State& state)
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * seq.size()));
 }
 BENCHMARK(BM_SeqToText);
+
+// The screen over random bytes, in blocks as the pump feeds it; side by side
+// with BM_SeqToText on the same input.
+void BM_AnsiScreen(benchmark::State& state)
+{
+    const std::string seq = bench::randomBytes(loopInputSize);
+    const std::unique_ptr<BlockConverter> screen = makeAnsiScreen();
+    std::string out(screen->outputRoom(blockSize), '\0');
+    for (auto _ : state) {
+        for (std::size_t at = 0; at < seq.size();) {
+            const std::size_t size = std::min(blockSize, seq.size() - at);
+            const BlockStep step = screen->convert(seq.data() + at, size, out.data(), out.size());
+            benchmark::DoNotOptimize(step.produced);
+            at += step.consumed;
+        }
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * seq.size()));
+}
+BENCHMARK(BM_AnsiScreen);
 
 void textToSeqOver(benchmark::State& state, const std::string& text)
 {

@@ -194,6 +194,44 @@ constexpr std::array<std::uint8_t, 256> makeColourOfCode()
 
 constexpr std::array<std::uint8_t, 256> colourOfCode = makeColourOfCode();
 
+// All the loop needs to know of a code in one load: what it does, and for the
+// codes the loop takes itself, what it stores and how it changes the colour.
+struct Step {
+    Action action;
+    std::uint8_t screenCode;  // stored at the cursor, or in the cursor's shadow
+    std::uint8_t colourKept;  // 0 for a colour code that acts, else all ones
+    std::uint8_t colourSet;   // the colour it selects then, else 0
+    std::uint8_t advance;     // 1 for a code that prints: the cursor moves right
+    std::uint16_t away;       // 0 for a code that prints, else `shadow`
+};
+
+constexpr std::size_t cellCount = rows * columns;
+
+// The loop stores every code it takes; one that prints nothing stores into the
+// shadow of the cursor's cell, a second screen that no row shows.
+constexpr std::size_t shadow = 1024;
+static_assert(cellCount <= shadow, "a cell's shadow is the cell with this bit set");
+
+constexpr std::array<Step, 256> makeSteps(std::uint8_t mode)
+{
+    std::array<Step, 256> steps{};
+    for (std::size_t code = 0; code < 256; ++code) {
+        const Action action = actionsByMode[mode][code];
+        const bool selects = action == Action::colour;
+        const bool prints = action == Action::print;
+        steps[code] = {action,
+                       screenCodes[code],
+                       static_cast<std::uint8_t>(selects ? 0 : 0xFF),
+                       static_cast<std::uint8_t>(selects ? colourOfCode[code] : 0),
+                       static_cast<std::uint8_t>(prints ? 1 : 0),
+                       static_cast<std::uint16_t>(prints ? 0 : shadow)};
+    }
+    return steps;
+}
+
+constexpr std::array<std::array<Step, 256>, 4> stepsByMode = {makeSteps(0), makeSteps(1), makeSteps(2),
+                                                              makeSteps(3)};
+
 // Bytes to write kept in a fixed slot with their length in the last byte, so
 // that one copy of the whole slot writes them; the bytes copied past the
 // length are written over by what follows (the room allows for the last).
@@ -232,18 +270,19 @@ constexpr GlyphSlot utf8(char32_t point)
     return slot;
 }
 
-// Glyphs in UTF-8: [0] for character set 1, [1] for set 2.
-constexpr std::array<std::array<GlyphSlot, 128>, 2> makeGlyphSlots()
+// Glyphs in UTF-8 by screen code, reversed ones too: [0] for character set 1,
+// [1] for set 2.
+constexpr std::array<std::array<GlyphSlot, 256>, 2> makeGlyphSlots()
 {
-    std::array<std::array<GlyphSlot, 128>, 2> slots{};
-    for (std::size_t code = 0; code < 128; ++code) {
-        slots[0][code] = utf8(upperCaseGlyphs[code]);
-        slots[1][code] = utf8(lowerCaseGlyphs[code]);
+    std::array<std::array<GlyphSlot, 256>, 2> slots{};
+    for (std::size_t code = 0; code < 256; ++code) {
+        slots[0][code] = utf8(upperCaseGlyphs[code & 127]);
+        slots[1][code] = utf8(lowerCaseGlyphs[code & 127]);
     }
     return slots;
 }
 
-constexpr std::array<std::array<GlyphSlot, 128>, 2> glyphSlots = makeGlyphSlots();
+constexpr std::array<std::array<GlyphSlot, 256>, 2> glyphSlots = makeGlyphSlots();
 
 // "ESC[38;2;R;G;Bm" (foreground 38) or "ESC[48;2;R;G;Bm" (background 48).
 constexpr SequenceSlot colourSequence(char layer, Rgb rgb)
@@ -288,6 +327,22 @@ static_assert(std::all_of(sequences.begin(), sequences.end(), [](const auto& lay
     return std::all_of(layer.begin(), layer.end(),
                        [](const SequenceSlot& slot) { return slot.length <= longestSequence; });
 }));
+
+// The colours a cell shows as foreground | background << 8, by its look: its
+// colour, plus 128 when its screen code is reversed. An ordinary cell shows
+// its colour on black, a reversed one black on its colour.
+constexpr std::size_t reversedLook = 128;
+constexpr std::array<std::uint16_t, reversedLook + 16> makeColourPairs()
+{
+    std::array<std::uint16_t, reversedLook + 16> pairs{};
+    for (std::uint16_t colour = 0; colour < 16; ++colour) {
+        pairs[colour] = static_cast<std::uint16_t>(colour | black << 8);
+        pairs[reversedLook + colour] = static_cast<std::uint16_t>(black | colour << 8);
+    }
+    return pairs;
+}
+
+constexpr std::array<std::uint16_t, reversedLook + 16> colourPairs = makeColourPairs();
 
 constexpr char rowEnd[] = "\x1b[0m\n";
 constexpr std::size_t rowEndLength = sizeof rowEnd - 1;
@@ -334,39 +389,75 @@ public:
         colours.fill(lightBlue);
     }
 
-    std::size_t outputRoom(std::size_t blockSize) const override { return blockSize + maxBytesPerCode; }
+    // Room for five bytes a code: random codes write about four and a half,
+    // so a block usually goes out in one piece, as in the other directions,
+    // and not in several that each wait for the writer.
+    std::size_t outputRoom(std::size_t blockSize) const override { return 5 * blockSize + maxBytesPerCode; }
 
     BlockStep convert(const char* input, std::size_t size, char* output, std::size_t room) override
     {
         Editor state = editor;
         char* out = output;
-        std::size_t taken = 0;
-        // A code is taken only while what it may write still fits.
-        while (taken < size && static_cast<std::size_t>(output + room - out) >= maxBytesPerCode) {
-            const auto code = static_cast<std::uint8_t>(input[taken++]);
-            const Action action = actionsByMode[state.mode][code];
-            if (action <= Action::colour) {
+        const auto* next = reinterpret_cast<const std::uint8_t*>(input);
+        const auto* const end = next + size;
+        // A code is taken only while what it may write still fits; only a
+        // wrap and the rarer codes write, so the room is checked after those.
+        const auto fits = [&] { return static_cast<std::size_t>(output + room - out) >= maxBytesPerCode; };
+        // The loop's own copies of what the commonest codes use, so that
+        // they stay in registers; the rarer codes take them from `state`.
+        std::size_t cell = state.row * columns + state.column;
+        std::size_t rowEnd = (state.row + 1) * columns;
+        std::uint8_t colour = state.colour;
+        std::uint8_t reverse = state.reverse;
+        const Step* steps = stepsByMode[state.mode].data();
+        const auto sync = [&] {
+            state.row = cell / columns;
+            state.column = cell % columns;
+            state.colour = colour;
+        };
+        const auto resync = [&] {
+            cell = state.row * columns + state.column;
+            rowEnd = (state.row + 1) * columns;
+            colour = state.colour;
+            reverse = state.reverse;
+            steps = stepsByMode[state.mode].data();
+        };
+        if (!fits())
+            return {0, 0};
+        while (next != end) {
+            const std::uint8_t code = *next++;
+            const Step step = steps[code];
+            if (step.action <= Action::colour) {
                 // The commonest codes take one path: random input mixes them
                 // at random, and choosing without a branch spares the many
                 // mispredicted ones.
-                const bool prints = action == Action::print;
-                // Shown in quote mode, a colour code selects nothing.
-                state.colour = action == Action::colour ? colourOfCode[code] : state.colour;
-                // A code that prints nothing stores into the scratch cell; a
-                // mask, since compilers turn a choice of index into a branch.
-                const std::size_t keep = std::size_t{0} - prints;
-                const std::size_t at = ((state.row * columns + state.column) & keep) | (scratchCell & ~keep);
-                codes[at] = screenCodes[code] | state.reverse;
-                colours[at] = state.colour;
-                state.column += prints;
-                if (state.column == columns) {
-                    state.column = 0;
-                    out = moveDown(state, out);
-                }
+                // A colour code that acts selects its colour; one shown in
+                // quote mode prints, and keeps the colour as any other.
+                colour = (colour & step.colourKept) | step.colourSet;
+                // A code that prints nothing stores into the shadow: an index
+                // from the table, since compilers turn a choice into a branch.
+                const std::size_t at = cell | step.away;
+                // A shown control code is reversed already; reverse mode adds nothing to it.
+                codes[at] = step.screenCode | reverse;
+                colours[at] = colour;
+                cell += step.advance;
+                if (cell != rowEnd)
+                    continue;
+                // Printed in the last column: on to the next row.
+                --cell;
+                sync();
+                state.column = 0;
+                out = moveDown(state, out);
             } else {
-                out = act(state, code, action, out);
+                sync();
+                out = act(state, code, step.action, out);
             }
+            resync();
+            if (!fits())
+                break;
         }
+        sync();
+        const std::size_t taken = static_cast<std::size_t>(next - reinterpret_cast<const std::uint8_t*>(input));
         editor = state;
         return {taken, static_cast<std::size_t>(out - output)};
     }
@@ -423,8 +514,8 @@ private:
         case Action::home: state.row = state.column = 0; break;
         case Action::clear:
             out = writeScreen(state.lowerCase, out);
-            codes.fill(plainSpace);
-            colours.fill(state.colour);
+            std::fill_n(codes.begin(), cellCount, plainSpace);
+            std::fill_n(colours.begin(), cellCount, state.colour);
             state.row = state.column = 0;
             break;
         case Action::remove: removeLeft(state); break;
@@ -461,10 +552,10 @@ private:
         }
         // The top row leaves the screen, and a row of spaces enters at the bottom.
         out = writeRow(0, state.lowerCase, out);
-        std::copy(&codes[columns], &codes[scratchCell], &codes[0]);
-        std::copy(&colours[columns], &colours[scratchCell], &colours[0]);
-        std::fill(&codes[scratchCell - columns], &codes[scratchCell], plainSpace);
-        std::fill(&colours[scratchCell - columns], &colours[scratchCell], state.colour);
+        std::copy(&codes[columns], &codes[cellCount], &codes[0]);
+        std::copy(&colours[columns], &colours[cellCount], &colours[0]);
+        std::fill(&codes[cellCount - columns], &codes[cellCount], plainSpace);
+        std::fill(&colours[cellCount - columns], &colours[cellCount], state.colour);
         return out;
     }
 
@@ -510,27 +601,28 @@ private:
             *out++ = '\n';
             return out;
         }
-        const std::array<GlyphSlot, 128>& glyphs = glyphSlots[lowerCase ? 1 : 0];
+        const std::array<GlyphSlot, 256>& glyphs = glyphSlots[lowerCase ? 1 : 0];
         const std::uint8_t* lineCodes = &codes[line * columns];
         const std::uint8_t* lineColours = &colours[line * columns];
-        // Out of range, so that the first cell writes both colours.
-        std::uint8_t foreground = 16;
-        std::uint8_t background = 16;
+        // Neighbouring cells mostly look alike: the colours are looked up
+        // only where the look changes. Two looks can show the same colours
+        // (black either way), which writes no sequence, as two equal cells.
+        std::size_t shownLook = 0xFF;  // no look: the first cell writes both colours
+        std::uint16_t shown = 0xFFFF;  // foreground in the low byte, background in the high
         for (std::size_t i = 0; i < end; ++i) {
             const std::uint8_t code = lineCodes[i];
-            // Reverse video shows the cell's colour behind a black glyph.
-            const bool reversed = code >= 128;
-            const std::uint8_t front = reversed ? black : lineColours[i];
-            const std::uint8_t back = reversed ? lineColours[i] : black;
-            if (front != foreground || back != background) {
+            const std::size_t look = (code & reversedLook) | lineColours[i];
+            if (look != shownLook) {
+                shownLook = look;
+                const std::uint16_t pair = colourPairs[look];
                 // Both sequences are copied and each kept where its colour
                 // changes: which of the two does is a coin toss on random input.
-                out = copySlotIf(sequences[0][front], front != foreground, out);
-                out = copySlotIf(sequences[1][back], back != background, out);
-                foreground = front;
-                background = back;
+                const unsigned changed = pair ^ shown;
+                out = copySlotIf(sequences[0][pair & 0xFF], (changed & 0xFF) != 0, out);
+                out = copySlotIf(sequences[1][pair >> 8], (changed >> 8) != 0, out);
+                shown = pair;
             }
-            out = copyGlyph(glyphs[code & 127], out);
+            out = copyGlyph(glyphs[code], out);
         }
         std::memcpy(out, rowEnd, rowEndLength);
         return out + rowEndLength;
@@ -547,10 +639,9 @@ private:
         return out;
     }
 
-    // The cells row by row, and one more that no row shows.
-    static constexpr std::size_t scratchCell = rows * columns;
-    std::array<std::uint8_t, rows * columns + 1> codes;    // screen codes; 128 and up are reversed
-    std::array<std::uint8_t, rows * columns + 1> colours;  // 0-15
+    // The cells row by row, and from `shadow` on their shadows.
+    std::array<std::uint8_t, shadow + cellCount> codes;    // screen codes; 128 and up are reversed
+    std::array<std::uint8_t, shadow + cellCount> colours;  // 0-15
     Editor editor;
 };
 

@@ -317,8 +317,11 @@ TEST(AnsiScreen, SameBytesWhateverTheSplit)
     for (int cell = 0; cell < 999; ++cell)
         dense += cell % 2 == 0 ? codes({18, 5, 98}) : codes({146, 155, 98});
     dense += codes({147});
+    // Three such screens in one block write more than a block's room: the
+    // screen stops taking codes and takes the rest in the next call.
+    const std::string denser = dense + dense + dense;
 
-    for (const std::string& seq : {mixed, dense}) {
+    for (const std::string& seq : {mixed, dense, denser}) {
         const std::string whole = render(seq);
         std::string fault;
         EXPECT_TRUE(readAnsi(whole, fault).has_value()) << fault;
