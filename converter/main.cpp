@@ -122,8 +122,9 @@ private:
 
 // For an input name that opens as no file: when the part before its last ":"
 // is a disk image, opens the file the rest names on it into `image`. Returns
-// the image's descriptor, or -1 with `error` left as the whole name's, or set
-// to 2 when nothing on the image matches.
+// the image's descriptor, or -1 with `error` set: 2 when nothing on the image
+// matches, 13 when the name is missing and the image is refused (held by a
+// writer, or not ours to read), and otherwise left as the whole name's.
 int openOnImage(const wchar_t* inputFile, ImageInput& image, unsigned& error)
 {
     const std::wstring_view whole(inputFile);
@@ -131,10 +132,14 @@ int openOnImage(const wchar_t* inputFile, ImageInput& image, unsigned& error)
     if (colon == std::wstring_view::npos)
         return -1;
     const std::wstring imageFile(whole.substr(0, colon));
-    unsigned ignored = 0;
-    const int file = platform::openInput(imageFile.c_str(), ignored);
-    if (file < 0)
+    unsigned imageError = 0;
+    const int file = platform::openInput(imageFile.c_str(), imageError);
+    if (file < 0) {
+        if (error == ENOENT && imageError == EACCES)
+            error = EACCES;
         return -1;
+    }
+    unsigned ignored = 0;
     const ImageInput::Opened opened = image.open(file, bytesFromWide(whole.substr(colon + 1)));
     if (opened == ImageInput::Opened::opened)
         return file;
