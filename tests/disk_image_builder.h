@@ -1,7 +1,6 @@
 #pragma once
 
-// Lays out small disk images for tests: entries of the first directory sector
-// and the sector chains of their files, placed by the drives' geometry.
+// Lays out small disk images for tests, by the drives' geometry.
 
 #include <algorithm>
 #include <cstdint>
@@ -19,35 +18,29 @@ struct TestImage {
         track -= drive == 1571 && track > 35 ? 35 : 0;
         return drive == 1581 ? 40 : track <= 17 ? 21 : track <= 24 ? 19 : track <= 30 ? 18 : 17;
     }
-    unsigned directoryTrack() const { return drive == 1581 ? 40 : 18; }
     std::uint8_t* at(unsigned track, unsigned sector)  // nullptr past the end
     {
         for (unsigned before = 1; before < track; ++before)
             sector += sectorsOn(drive, before);
         return sector * 256u < bytes.size() ? &bytes[sector * 256u] : nullptr;
     }
-    void entry(unsigned n, std::uint8_t type, const std::string& name, unsigned track, unsigned sector,
-               unsigned blocks = 1)
+    /// Entry `n` of the first directory sector.
+    void entry(unsigned n, std::uint8_t type, std::string name, unsigned track, unsigned sector, unsigned blocks = 1)
     {
-        std::uint8_t* entry = at(directoryTrack(), drive == 1581 ? 3 : 1) + 32 * n;
-        const std::uint8_t fields[] = {type, std::uint8_t(track), std::uint8_t(sector)};
-        std::copy_n(fields, 3, entry + 2);
-        std::fill_n(entry + 5, 16, 0xA0);
-        std::copy_n(name.begin(), std::min<std::size_t>(name.size(), 16), entry + 5);
-        entry[30] = std::uint8_t(blocks), entry[31] = std::uint8_t(blocks >> 8);
+        name.resize(16, '\xa0');
+        const std::string fields = std::string{char(type), char(track), char(sector)} + name + std::string(9, '\0') +
+                                   std::string{char(blocks), char(blocks >> 8)};
+        std::copy(fields.begin(), fields.end(), at(drive == 1581 ? 40 : 18, drive == 1581 ? 3 : 1) + 32 * n + 2);
     }
-    /// Spreads `data` over `chain`, 254 bytes a sector; laid out from the end,
-    /// so a sector named twice links on as its first place says.
+    /// `data` over `chain`, 254 bytes a sector, laid out from the end: a sector named twice links as first named.
     void chain(const std::vector<std::pair<unsigned, unsigned>>& chain, const std::string& data)
     {
         for (std::size_t i = chain.size(); i-- > 0;) {
-            const bool last = i + 1 == chain.size();
             const std::string part = data.substr(std::min(data.size(), i * 254), 254);
-            if (std::uint8_t* sector = at(chain[i].first, chain[i].second)) {
-                sector[0] = std::uint8_t(last ? 0 : chain[i + 1].first);
-                sector[1] = std::uint8_t(last ? part.size() + 1 : chain[i + 1].second);
-                std::copy(part.begin(), part.end(), sector + 2);
-            }
+            const bool last = i + 1 == chain.size();
+            const std::string link{char(last ? 0 : chain[i + 1].first), char(last ? part.size() + 1 : chain[i + 1].second)};
+            if (std::uint8_t* sector = at(chain[i].first, chain[i].second))
+                std::copy_n((link + part).begin(), part.size() + 2, sector);
         }
     }
 };
