@@ -16,7 +16,7 @@ void writeSeed(const std::string& folder, const std::string& seedName, unsigned 
 {
     std::string seed = {static_cast<char>(sizeChoice), static_cast<char>(99), static_cast<char>(name.size())};
     seed += name;
-    const std::uint8_t* first = image.at(image.directoryTrack(), 0);
+    const std::uint8_t* first = image.at(image.drive == 1581 ? 40 : 18, 0);
     seed.append(first, first + sectors * 256);
     std::ofstream(folder + "/" + seedName, std::ios::binary) << seed;
 }
@@ -25,7 +25,7 @@ void writeSeed(const std::string& folder, const std::string& seedName, unsigned 
 // files lie on the directory track after the first directory sector.
 void fill(TestImage& image, unsigned tracks, bool loops)
 {
-    const unsigned dir = image.directoryTrack();
+    const unsigned dir = image.drive == 1581 ? 40 : 18;
     const bool d81 = image.drive == 1581;
     std::uint8_t* header = image.at(dir, 0);
     std::fill_n(header + (d81 ? 0x04 : 0x90), 27, 0xA0);
