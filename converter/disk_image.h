@@ -35,8 +35,8 @@ public:
     /// The 256 bytes of the sector at `index` (from sectorIndex).
     const std::uint8_t* sectorAt(std::ptrdiff_t index) const { return bytes.data() + index * 256; }
 
-    const ImageGeometry* geometry = nullptr;
-    unsigned tracks = 0;
+    const ImageGeometry* geometry = nullptr;  // nullptr when not recognised
+    unsigned tracks = 0;                      // 35 to 80
 
 private:
     std::span<const std::uint8_t> bytes;
