@@ -2,6 +2,7 @@
 
 #include "platform.h"
 
+#include <functional>
 #include <system_error>
 #include <thread>
 
@@ -15,10 +16,21 @@ BlockPump::BlockPump(BlockConverter& converter, std::size_t blockSize)
     }
 }
 
+std::ptrdiff_t FileSource::read(void* data, std::size_t size, unsigned& error)
+{
+    return platform::readFile(file, data, size, error);
+}
+
 PumpResult BlockPump::run(int input, int output)
 {
+    FileSource source(input);
+    return run(source, output);
+}
+
+PumpResult BlockPump::run(InputSource& input, int output)
+{
     unsigned error = 0;
-    const std::ptrdiff_t count = platform::readFile(input, inputs[0].get(), blockSize, error);
+    const std::ptrdiff_t count = input.read(inputs[0].get(), blockSize, error);
     if (count < 0)
         return {PumpResult::Failure::reading, error};
     // A short first block is all there is of a file (or what a pipe has so
@@ -29,7 +41,7 @@ PumpResult BlockPump::run(int input, int output)
     return runPlainly(input, output, static_cast<std::size_t>(count));
 }
 
-PumpResult BlockPump::runPlainly(int input, int output, std::size_t size)
+PumpResult BlockPump::runPlainly(InputSource& input, int output, std::size_t size)
 {
     unsigned error = 0;
     for (;;) {
@@ -44,20 +56,20 @@ PumpResult BlockPump::runPlainly(int input, int output, std::size_t size)
                 return {PumpResult::Failure::writing, error};
             done += step.consumed;
         }
-        const std::ptrdiff_t count = platform::readFile(input, inputs[0].get(), blockSize, error);
+        const std::ptrdiff_t count = input.read(inputs[0].get(), blockSize, error);
         if (count < 0)
             return {PumpResult::Failure::reading, error};
         size = static_cast<std::size_t>(count);
     }
 }
 
-bool BlockPump::runOverlapped(int input, int output, PumpResult& result)
+bool BlockPump::runOverlapped(InputSource& input, int output, PumpResult& result)
 {
     inputSizes[0] = blockSize;
     blocksRead = 1;
     std::thread mover;
     try {
-        mover = std::thread(&BlockPump::moveBlocks, this, input, output);
+        mover = std::thread(&BlockPump::moveBlocks, this, std::ref(input), output);
     } catch (const std::system_error&) {
         blocksRead = 0;
         return false;
@@ -130,7 +142,7 @@ void BlockPump::giveOutputSlot(std::size_t slot, std::size_t size)
     changed.notify_all();
 }
 
-void BlockPump::moveBlocks(int input, int output)
+void BlockPump::moveBlocks(InputSource& input, int output)
 {
     std::unique_lock lock(mutex);
     const auto canRead = [this] { return !inputEnded && blocksRead - blocksTaken < slotCount; };
@@ -153,7 +165,7 @@ void BlockPump::moveBlocks(int input, int output)
         } else if (canRead()) {
             const std::size_t slot = blocksRead % slotCount;
             lock.unlock();
-            const std::ptrdiff_t count = platform::readFile(input, inputs[slot].get(), blockSize, error);
+            const std::ptrdiff_t count = input.read(inputs[slot].get(), blockSize, error);
             lock.lock();
             if (count < 0)
                 readFailure = {PumpResult::Failure::reading, error};

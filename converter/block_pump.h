@@ -20,6 +20,25 @@ struct PumpResult {
     unsigned error = 0;  // the system's error number when a side failed
 };
 
+/// Where the pump's input comes from: an open file, or bytes read out of some
+/// other container (a file on a disk image).
+class InputSource {
+public:
+    virtual ~InputSource() = default;
+    /// Reads up to `size` bytes. Returns the count, 0 at the end, or -1 with `error` set.
+    virtual std::ptrdiff_t read(void* data, std::size_t size, unsigned& error) = 0;
+};
+
+/// An open file as an input source.
+class FileSource final : public InputSource {
+public:
+    explicit FileSource(int file) : file(file) {}
+    std::ptrdiff_t read(void* data, std::size_t size, unsigned& error) override;
+
+private:
+    int file;
+};
+
 /// Runs one converter from an open input to an open output, in blocks.
 class BlockPump {
 public:
@@ -32,20 +51,23 @@ public:
     /// order; output converted before it has been written.
     PumpResult run(int input, int output);
 
+    /// The same, reading from `input`.
+    PumpResult run(InputSource& input, int output);
+
 private:
     static constexpr std::size_t slotCount = 2;
 
     /// The plain loop on this thread, starting with `size` bytes already in input slot 0.
-    PumpResult runPlainly(int input, int output, std::size_t size);
+    PumpResult runPlainly(InputSource& input, int output, std::size_t size);
 
     /// Converts on this thread while `moveBlocks` reads and writes on another,
     /// starting with one full block in input slot 0. Returns false, having
     /// done nothing, when no thread can be started.
-    bool runOverlapped(int input, int output, PumpResult& result);
+    bool runOverlapped(InputSource& input, int output, PumpResult& result);
 
     /// The second thread: writes converted slots in order and reads ahead
     /// into free input slots, writing first, until the converter is done.
-    void moveBlocks(int input, int output);
+    void moveBlocks(InputSource& input, int output);
 
     /// Waits for a free output slot. Returns its index, or slotCount once a write has failed.
     std::size_t takeOutputSlot();

@@ -2,8 +2,10 @@
 
 #include "block_pump.h"
 #include "conversion.h"
+#include "disk_image.h"
 #include "option_parser.h"
 #include "platform.h"
+#include "utf8.h"
 
 #include <cerrno>
 #include <cwchar>
@@ -118,9 +120,38 @@ private:
     bool m_pending = true;
 };
 
+// For an input name that opens as no file: when the part before its last ":"
+// is a disk image, opens the file the rest names on it into `image`. Returns
+// the image's descriptor, or -1 with `error` set: 2 when nothing on the image
+// matches, 13 when the name is missing and the image is refused (held by a
+// writer, or not ours to read), and otherwise left as the whole name's.
+int openOnImage(const wchar_t* inputFile, ImageInput& image, unsigned& error)
+{
+    const std::wstring_view whole(inputFile);
+    const std::size_t colon = whole.rfind(L':');
+    if (colon == std::wstring_view::npos)
+        return -1;
+    const std::wstring imageFile(whole.substr(0, colon));
+    unsigned imageError = 0;
+    const int file = platform::openInput(imageFile.c_str(), imageError);
+    if (file < 0) {
+        if (error == ENOENT && imageError == EACCES)
+            error = EACCES;
+        return -1;
+    }
+    unsigned ignored = 0;
+    const ImageInput::Opened opened = image.open(file, bytesFromWide(whole.substr(colon + 1)));
+    if (opened == ImageInput::Opened::opened)
+        return file;
+    if (opened == ImageInput::Opened::notFound)
+        error = ENOENT;
+    platform::closeFile(file, ignored);
+    return -1;
+}
+
 // Runs the chosen conversion from `infile` to `outfile`. Returns 0, or 1
 // after printing which file failed.
-int convert(Buffers& buffers, int infile, const wchar_t* inputFile, int outfile, const wchar_t* outputFile)
+int convert(Buffers& buffers, InputSource& infile, const wchar_t* inputFile, int outfile, const wchar_t* outputFile)
 {
     const PumpResult result = buffers.pump.run(infile, outfile);
     if (result.failure == PumpResult::Failure::reading)
@@ -184,7 +215,12 @@ int run(int argc, wchar_t* argv[])
     print(processing, {inputFile, outputFile, direction == 's' ? L"SEQ" : direction == 't' ? L"TXT" : L"ANSI"});
     Buffers buffers(direction);
     unsigned error = 0;
-    const OpenInput infile{platform::openInput(inputFile, error)};
+    // A name that opens as a file is that file, whatever its name; only
+    // otherwise may it be IMAGE:NAME.
+    ImageInput image;
+    OpenInput infile{platform::openInput(inputFile, error)};
+    if (infile.file < 0)
+        infile.file = openOnImage(inputFile, image, error);
     if (infile.file < 0) {
         print(cannotOpenInput, {inputFile}, error);
         return 1;
@@ -195,7 +231,8 @@ int run(int argc, wchar_t* argv[])
         return 1;
     }
     PendingOutput pending(outfile);
-    if (convert(buffers, infile.file, inputFile, outfile, outputFile) != 0)
+    FileSource file(infile.file);
+    if (convert(buffers, image.isOpen() ? static_cast<InputSource&>(image) : file, inputFile, outfile, outputFile) != 0)
         return 1;
     // Data the system kept back may fail only now; that is a failed write too.
     if (!pending.commit(error)) {

@@ -2,7 +2,7 @@
 # Runs every fuzz target for a bounded time, two at a time, starting from the
 # committed seed corpus (which also holds every input that once found a fault),
 # and fails if any target reports a finding.
-# Usage: run_fuzzers.sh [seconds [target...]]   (targets: text_to_seq seq_to_text option_parser entry)
+# Usage: run_fuzzers.sh [seconds [target...]]   (targets: text_to_seq seq_to_text option_parser entry disk_image)
 # Needs the fuzz preset built (cmake --workflow --preset fuzz).
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -10,7 +10,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-60}
 build=build/fuzz
 work=$build/runs
-targets=(text_to_seq seq_to_text option_parser entry)
+targets=(text_to_seq seq_to_text option_parser entry disk_image)
 if [ $# -gt 1 ]; then
   targets=("${@:2}")
 fi

@@ -1,3 +1,4 @@
+#include "disk_image_builder.h"
 #include "process.h"
 
 #include <gtest/gtest.h>
@@ -268,6 +269,50 @@ TEST(Program, FailedReadIsReported)
     const ProcessResult result = runKalmora({"-i=/proc/self/mem", "-o=out", "-d=txt"}, folder.path());
     EXPECT_EQ(result.output, progress("/proc/self/mem", "out", "TXT") + "Could not read /proc/self/mem. [5]");
     EXPECT_EQ(result.status, 1);
+}
+
+TEST(Program, ReadsFilesAndTheListingOffDiskImages)
+{
+    ScratchFolder folder;
+    TestImage image(1541, 174848);
+    const char* names[] = {"\xc1RT", "NOTES", "A", "LOOP"};
+    const std::string data[] = {sampleSeq, sampleText, "\x41", std::string(300, 'x')};
+    for (unsigned n = 0; n < 4; ++n) {
+        image.entry(n, n == 1 ? 0x82 : 0x81, names[n], 1, n);
+        image.chain({{1, n}}, data[n]);
+    }
+    image.chain({{1, 3}, {1, 4}, {1, 3}}, data[3]);
+    writeBytes(folder / "disk.d64", std::string(image.bytes.begin(), image.bytes.end()));
+    writeBytes(folder / "plain.seq", sampleSeq);
+    // Where ":" may be part of a name: a file by the whole name, an image in a folder with ":".
+    if (!onWindows) {
+        writeBytes(folder / "disk.d64:notes", "\x42");
+        fs::create_directory(folder / "x:y");
+        fs::copy_file(folder / "disk.d64", folder / "x:y" / "disk.d64");
+    }
+    const struct {
+        std::string input, output, direction, failure, contents;
+    } cases[] = {
+        {"disk.d64:{193}rt", "a.txt", "txt", "", sampleText},
+        {"disk.d64:notes,p", "b.seq", "seq", "", sampleSeq},
+        {"disk.d64:a", "c.ans", "ansi", "", "\x1b[38;2;112;109;235m\x1b[48;2;0;0;0mA\x1b[0m\n"},
+        {onWindows ? "disk.d64:a" : "disk.d64:notes", "e.txt", "txt", "", onWindows ? "a" : "b"},
+        {onWindows ? "disk.d64:a" : "x:y/disk.d64:a", "f.txt", "txt", "", "a"},
+        // What cannot be read leaves the old output.
+        {"disk.d64:none", "kept", "txt", "Could not open disk.d64:none for reading. [2]", "old"},
+        {"plain.seq:a", "kept", "txt", "Could not open plain.seq:a for reading. [2]", "old"},
+        {"disk.d64:loop", "kept", "txt", "Could not read disk.d64:loop. [5]", "old"},
+        {"disk.d64:a", "disk.d64", "txt", "Could not open disk.d64 for writing. [13]", readBytes(folder / "disk.d64")},
+    };
+    for (const auto& sample : cases) {
+        writeBytes(folder / "kept", "old");
+        const ProcessResult result =
+            runKalmora({"-i=" + sample.input, "-o=" + sample.output, "-d=" + sample.direction}, folder.path());
+        const char* kind = sample.direction == "seq" ? "SEQ" : sample.direction == "txt" ? "TXT" : "ANSI";
+        EXPECT_EQ(result.output, progress(sample.input, sample.output, kind) + sample.failure);
+        EXPECT_EQ(result.status, sample.failure.empty() ? 0 : 1) << sample.input;
+        EXPECT_TRUE(readBytes(folder / sample.output) == sample.contents) << sample.input;
+    }
 }
 
 TEST(Program, NamesUpTo256CharactersAreTakenWhole)

@@ -232,6 +232,11 @@ TEST(Hostile, InputHeldByAWriterIsRefusedAndByAReaderIsShared)
     const HeldLock lock(folder / "in.seq", LOCK_SH);
     expectRun(folder, {"-i=in.seq", "-o=out.txt", "-d=txt"}, progress("in.seq", "out.txt", "TXT"), 0,
               {{"in.seq", file(sampleSeq)}, {"out.txt", file("{CLEAR}{WHITE}hi\n{193}{0}{255}")}}, "held by a reader");
+    // So is a disk image read for a file on it.
+    writeBytes(folder / "disk.d64", std::string(174848, '\0'));
+    const HeldLock writer(folder / "disk.d64", LOCK_EX);
+    EXPECT_EQ(runKalmora({"-i=disk.d64:a", "-o=out.txt", "-d=txt"}, folder.path()).output,
+              cannotRead("disk.d64:a", "out.txt", "TXT", EACCES));
 }
 
 TEST(Hostile, RunningConversionHoldsItsOutputAndItsInput)
