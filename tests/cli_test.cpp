@@ -14,6 +14,7 @@ namespace fs = std::filesystem;
 namespace {
 
 const std::string usage = "Usage: Kalmora -i=infile -o=outfile -d=(seq|txt)\n";
+const std::string version = "Kalmora " KALMORA_VERSION "\n";
 
 std::string progress(const std::string& input, const std::string& output, const std::string& kind)
 {
@@ -47,6 +48,9 @@ TEST(Program, CommandLineAnswers)
         {{"/?"}, usage, 0},
         {{"--help"}, usage, 0},
         {{"--h"}, usage, 0},
+        {{"--version"}, version, 0},
+        {{"--v", "-d=txt"}, version, 0},
+        {{"--vers=1"}, "Invalid argument: --version\n", 1},
         {{"-i=a", "-?"}, usage, 0},
         {{"-i=a", "-o=b"}, usage, 0},
         {{"stray", "words"}, usage, 0},
