@@ -188,6 +188,10 @@ int run(int argc, wchar_t* argv[])
         return 0;
     }
 
+    // Data on standard output leaves no room there for messages, the
+    // progress line included.
+    if (platform::isStandardOutput(outputFile))
+        platform::sendMessagesToStandardError();
     print(processing, {inputFile, outputFile, direction == 's' ? L"SEQ" : direction == 't' ? L"TXT" : L"ANSI"});
     Buffers buffers(direction);
     unsigned error = 0;

@@ -7,6 +7,7 @@
 #include <climits>
 #include <cstdio>
 #include <string>
+#include <string_view>
 
 #include <fcntl.h>
 #include <io.h>
@@ -18,8 +19,12 @@ namespace platform {
 
 namespace {
 
+constexpr int standardInput = 0;
 constexpr int standardOutput = 1;
 constexpr int standardError = 2;
+
+// Where messages go: standard output, unless the data goes there.
+int messageStream = standardOutput;
 
 // Writes every byte through the runtime's descriptor `file` in binary mode, so
 // that a line feed stays one byte and nothing is added to the text.
@@ -93,6 +98,20 @@ bool isConsole(int file)
     return handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode) != 0;
 }
 
+// A copy of standard stream `stream` in binary mode, so that no line end
+// changes and byte 26 does not end the input; closing it leaves the stream
+// open. Returns -1 with `error` set (EBADF when the process has no such stream).
+int copyOfStream(int stream, unsigned& error)
+{
+    const int copy = _dup(stream);
+    if (copy < 0) {
+        error = static_cast<unsigned>(errno);
+        return -1;
+    }
+    _setmode(copy, _O_BINARY);
+    return copy;
+}
+
 }  // namespace
 
 // The text is written as UTF-8 bytes wherever standard output goes, so a file
@@ -106,19 +125,32 @@ void startProcess() {}
 void writeConsole(std::wstring_view text)
 {
     const std::string bytes = bytesFromWide(text);
-    if (!isConsole(standardOutput)) {
-        writeAllTo(standardOutput, bytes);
+    if (!isConsole(messageStream)) {
+        writeAllTo(messageStream, bytes);
         return;
     }
     const UINT codePage = GetConsoleOutputCP();
     SetConsoleOutputCP(CP_UTF8);
-    writeAllTo(standardOutput, bytes);
+    writeAllTo(messageStream, bytes);
     SetConsoleOutputCP(codePage);
+}
+
+// Windows has no names for open descriptors; "-" is the one.
+bool isStandardOutput(const wchar_t* name)
+{
+    return std::wstring_view(name) == L"-";
+}
+
+void sendMessagesToStandardError()
+{
+    messageStream = standardError;
 }
 
 // Others may go on reading the input, but nobody may write it while it is open.
 int openInput(const wchar_t* name, unsigned& error)
 {
+    if (std::wstring_view(name) == L"-")
+        return copyOfStream(standardInput, error);
     int file = -1;
     const errno_t result = _wsopen_s(&file, name, _O_RDONLY | _O_BINARY | _O_NOINHERIT, _SH_DENYWR, 0);
     if (result != 0) {
@@ -135,6 +167,8 @@ int openInput(const wchar_t* name, unsigned& error)
 // a sharing violation (EACCES) before anything is written.
 int openOutput(const wchar_t* name, [[maybe_unused]] int input, unsigned& error)
 {
+    if (isStandardOutput(name))
+        return copyOfStream(standardOutput, error);
     Output out;
     out.target = name;
     errno_t result = _wsopen_s(&out.held, name, _O_WRONLY | _O_BINARY | _O_NOINHERIT, _SH_DENYRW, 0);

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <future>
 #include <map>
@@ -352,7 +353,7 @@ TEST(Hostile, NamesAreTakenLiterally)
         std::string output;
     } cases[] = {
         {" lead and trail ", "with  two  spaces"},
-        {"--help", "-"},                          // values that look like options
+        {"--help", "-?"},                         // values that look like options ("-" alone is a stream)
         {"-i=x", "--"},
         {"-d=txt", "d/i=x"},                      // "=" and "/" inside a value are plain characters
         {"a=b", "=="},
@@ -621,4 +622,40 @@ TEST(Hostile, ReplacedOutputKeepsItsLinkAndPermissions)
                {"link.txt", "link to real/out.txt"}},
               "through a link");
     EXPECT_EQ(fs::status(folder / "real/out.txt").permissions(), mode);
+}
+
+TEST(Hostile, DescriptorsAreWrittenAsTheShellOpenedThem)
+{
+    ScratchFolder folder;
+    writeBytes(folder / "in.seq", sampleSeq);
+    const std::string text = "{CLEAR}{WHITE}hi\n{193}{0}{255}";
+    // ">>", also onto a name longer than the kernel shows for a descriptor.
+    ProcessResult result;
+    for (const std::string& log : {std::string("log"), std::string(80, 'l')}) {
+        writeBytes(folder / log, "old\n");
+        const int appended = ::open((folder / log).c_str(), O_WRONLY | O_APPEND);
+        result = runKalmora({"-i=in.seq", "-o=/dev/stdout", "-d=txt"}, folder.path(), {{}, appended});
+        ::close(appended);
+        EXPECT_EQ(result.errors, progress("in.seq", "/dev/stdout", "TXT")) << log;
+        EXPECT_EQ(readBytes(folder / log), "old\n" + text) << log;
+    }
+    // A removed file, still open; the child inherits the descriptor.
+    const int removed = ::open((folder / "gone").c_str(), O_RDWR | O_CREAT, 0666);
+    fs::remove(folder / "gone");
+    const std::string name = "/dev/fd/" + std::to_string(removed);
+    result = runKalmora({"-i=in.seq", "-o=" + name, "-d=txt"}, folder.path());
+    EXPECT_EQ(result.output, progress("in.seq", name, "TXT"));
+    std::string written(64, '\0');
+    written.resize(static_cast<std::size_t>(std::max(::pread(removed, written.data(), 64, 0), 0L)));
+    ::close(removed);
+    EXPECT_EQ(written, text);
+    EXPECT_EQ(stateOf(folder.path()).size(), 3u) << "no file stands in for the removed one";
+    // Standard output closed, and a reader that goes away early.
+    result = runKalmora({"-i=in.seq", "-o=-", "-d=txt"}, folder.path(), {{}, closedStream});
+    EXPECT_EQ(result.errors, progress("in.seq", "-", "TXT") + "Could not open - for writing. [9]");
+    writeBytes(folder / "in.seq", std::string(1 << 20, '\x93'));
+    result = runKalmora({"-i=in.seq", "-o=-", "-d=txt"}, folder.path(), {{}, -1, 10});
+    EXPECT_EQ(result.errors, progress("in.seq", "-", "TXT") + "Could not write -. [32]");
+    EXPECT_EQ(result.output, "{CLEAR}{CL");
+    EXPECT_EQ(result.status, 1);
 }
