@@ -3,9 +3,7 @@
 // Runs the real kalmora executable in a scratch folder and captures what it
 // prints, for tests that check the program as users see it.
 
-#include <cstdint>
 #include <filesystem>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,25 +13,15 @@ struct ProcessResult {
     std::string errors;  // everything written to standard error
 };
 
-/// How a process's standard streams are set up: by default standard input
-/// is the null device and the other two are pipes read to their end.
-struct Streams {
-    std::optional<std::string> input;  // fed through a pipe instead
-    // POSIX only: standard output is this descriptor instead (closed for
-    // closedStream), or its pipe is closed after keepOutput bytes.
-    int output = -1;
-    std::size_t keepOutput = SIZE_MAX;
-};
-constexpr int closedStream = -2;
-
-/// Runs `program` with `arguments` (raw bytes each) in folder `directory`.
+/// Runs `program` with `arguments` (raw bytes each) in folder `directory`,
+/// reading the file `input` as its standard input when one is named.
 ProcessResult runProcess(const std::filesystem::path& program, const std::vector<std::string>& arguments,
-                         const std::filesystem::path& directory, const Streams& streams = {});
+                         const std::filesystem::path& directory, const std::filesystem::path& input = {});
 
 /// Runs kalmora itself with `arguments` in `directory`; when the environment
 /// names an executable in KALMORA_WRAPPER, runs that with kalmora's path first.
 ProcessResult runKalmora(const std::vector<std::string>& arguments, const std::filesystem::path& directory,
-                         const Streams& streams = {});
+                         const std::filesystem::path& input = {});
 
 /// A fresh empty folder, removed with everything in it when the object goes.
 class ScratchFolder {

@@ -2,7 +2,6 @@
 
 #include "utf8.h"
 
-#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <random>
@@ -57,25 +56,6 @@ DWORD WINAPI drain(void* context)
     return 0;
 }
 
-struct Feed {
-    HANDLE pipe;
-    std::string bytes;
-};
-
-// Writes the child's input, then closes the pipe.
-DWORD WINAPI feedPipe(void* context)
-{
-    auto& job = *static_cast<Feed*>(context);
-    DWORD count = 0;
-    for (std::size_t done = 0; done < job.bytes.size(); done += count) {
-        const auto size = static_cast<DWORD>(std::min<std::size_t>(job.bytes.size() - done, 65536));
-        if (!WriteFile(job.pipe, job.bytes.data() + done, size, &count, nullptr))
-            break;
-    }
-    CloseHandle(job.pipe);
-    return 0;
-}
-
 class Handle {
 public:
     explicit Handle(HANDLE handle = nullptr) : m_handle(handle) {}
@@ -107,10 +87,8 @@ void makePipe(Handle& read, Handle& write)
 }  // namespace
 
 ProcessResult runProcess(const std::filesystem::path& program, const std::vector<std::string>& arguments,
-                         const std::filesystem::path& directory, const Streams& streams)
+                         const std::filesystem::path& directory, const std::filesystem::path& input)
 {
-    if (streams.output != -1 || streams.keepOutput != SIZE_MAX)
-        throw std::logic_error("only standard input can be set up on Windows");
     // The arguments are UTF-8 here; Windows passes wide strings.
     std::wstring commandLine = quoted(program.wstring());
     for (const auto& argument : arguments)
@@ -120,21 +98,13 @@ ProcessResult runProcess(const std::filesystem::path& program, const std::vector
     makePipe(outRead, outWrite);
     makePipe(errRead, errWrite);
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    Handle input(CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0,
-                             nullptr));
-    Handle feed;
-    if (streams.input) {
-        input.close();
-        makePipe(input, feed);
-        // The child reads the pipe; this side writes it.
-        SetHandleInformation(input.get(), HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
-        SetHandleInformation(feed.get(), HANDLE_FLAG_INHERIT, 0);
-    }
+    Handle standardInput(CreateFileW(input.empty() ? L"NUL" : input.wstring().c_str(), GENERIC_READ,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0, nullptr));
 
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = input.get();
+    startup.hStdInput = standardInput.get();
     startup.hStdOutput = outWrite.get();
     startup.hStdError = errWrite.get();
     PROCESS_INFORMATION child{};
@@ -146,23 +116,14 @@ ProcessResult runProcess(const std::filesystem::path& program, const std::vector
     // Only the child holds the write ends now, so the reads end when it does.
     outWrite.close();
     errWrite.close();
-    input.close();
 
     Drain errors{errRead.get(), {}};
     Handle drainer(CreateThread(nullptr, 0, drain, &errors, 0, nullptr));
     if (drainer.get() == nullptr)
         failed("CreateThread");
-    // The feeder closes its end when done, so that the child sees the end of its input.
-    Feed fed{feed.get(), streams.input ? *streams.input : std::string()};
-    *feed.out() = nullptr;
-    Handle feeder(streams.input ? CreateThread(nullptr, 0, feedPipe, &fed, 0, nullptr) : nullptr);
-    if (streams.input && feeder.get() == nullptr)
-        failed("CreateThread");
     Drain output{outRead.get(), {}};
     drain(&output);
     WaitForSingleObject(drainer.get(), INFINITE);
-    if (feeder.get() != nullptr)
-        WaitForSingleObject(feeder.get(), INFINITE);
     WaitForSingleObject(process.get(), INFINITE);
 
     ProcessResult result;
@@ -175,7 +136,7 @@ ProcessResult runProcess(const std::filesystem::path& program, const std::vector
 }
 
 ProcessResult runKalmora(const std::vector<std::string>& arguments, const std::filesystem::path& directory,
-                         const Streams& streams)
+                         const std::filesystem::path& input)
 {
     std::wstring self(MAX_PATH, L'\0');
     for (;;) {
@@ -189,7 +150,7 @@ ProcessResult runKalmora(const std::vector<std::string>& arguments, const std::f
         self.resize(self.size() * 2);
     }
     return runProcess(std::filesystem::path(self).parent_path() / KALMORA_EXECUTABLE_NAME, arguments, directory,
-                      streams);
+                      input);
 }
 
 ScratchFolder::ScratchFolder()
