@@ -383,10 +383,11 @@ TEST(Program, StandardStreamsCarryTheDataAndTheMessagesGoApart)
         {"in.seq", "/dev/stdout", "txt", "", sampleText, progress("in.seq", "/dev/stdout", "TXT"), 0},
         {"/dev/stdin", "/proc/self/fd/1", "txt", seq, text, progress("/dev/stdin", "/proc/self/fd/1", "TXT"), 0},
         {"in.seq", "/dev/stderr", "txt", "", progress("in.seq", "/dev/stderr", "TXT"), sampleText, 0},
+        {"in.seq", "/dev/stdin", "txt", "",
+         progress("in.seq", "/dev/stdin", "TXT") + "Could not open /dev/stdin for writing. [9]", "", 1},
     };
     for (const auto& sample : cases) {
-        // Windows has no names for descriptors.
-        if (onWindows && (sample.input[0] == '/' || sample.output[0] == '/'))
+        if (onWindows && (sample.input[0] == '/' || sample.output[0] == '/'))  // no such names there
             continue;
         writeBytes(folder / "fed", sample.fed);
         const ProcessResult result = runKalmora(

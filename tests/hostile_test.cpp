@@ -635,19 +635,18 @@ TEST(Hostile, DescriptorsAreWrittenAsTheShellOpenedThem)
 {
     ScratchFolder folder;
     writeBytes(folder / "in.seq", sampleSeq);
-    const std::string text = "{CLEAR}{WHITE}hi\n{193}{0}{255}";
     // A file opened with ">>" was replaced by the conversion alone, and where
     // its path was longer than 64 bytes the run failed with [36].
     const std::string log(80, 'l');
     writeBytes(folder / log, "old\n");
     ProcessResult result = runInShell(folder, kalmora + ">>" + log, {"-i=in.seq", "-o=/dev/stdout", "-d=txt"});
     EXPECT_EQ(result.errors, progress("in.seq", "/dev/stdout", "TXT"));
-    EXPECT_EQ(readBytes(folder / log), "old\n" + text);
-    // A removed file, still open, got a new file "gone (deleted)" beside it.
-    const std::string script = "exec 3<>gone; rm gone; " + kalmora + "&& cat /dev/fd/3";
-    result = runInShell(folder, script, {"-i=in.seq", "-o=/dev/fd/3", "-d=txt"});
-    EXPECT_EQ(result.output, progress("in.seq", "/dev/fd/3", "TXT") + text);
-    EXPECT_EQ(stateOf(folder.path()).size(), 2u);
+    EXPECT_EQ(readBytes(folder / log), "old\n{CLEAR}{WHITE}hi\n{193}{0}{255}");
+    // A removed file, still open, got a new file "gone (deleted)" beside it (here through a link of ours).
+    const std::string script = "exec 3<>gone; rm gone; ln -s /dev/fd/3 link; " + kalmora + "&& cat /dev/fd/3";
+    result = runInShell(folder, script, {"-i=in.seq", "-o=link", "-d=txt"});
+    EXPECT_EQ(result.output, progress("in.seq", "link", "TXT") + "{CLEAR}{WHITE}hi\n{193}{0}{255}");
+    EXPECT_EQ(stateOf(folder.path()).size(), 3u);
     // Standard output closed, and a reader that goes away early.
     result = runInShell(folder, kalmora + ">&-", {"-i=in.seq", "-o=-", "-d=txt"});
     EXPECT_EQ(result.errors, progress("in.seq", "-", "TXT") + "Could not open - for writing. [9]");
