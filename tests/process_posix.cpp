@@ -42,7 +42,7 @@ ProcessResult runProcess(const std::filesystem::path& program, const std::vector
 
     const pid_t child = ::fork();
     if (child == 0) {
-        if (!input.empty() && ::dup2(::open(input.c_str(), O_RDONLY), STDIN_FILENO) < 0)
+        if (!input.empty() && ::dup2(::open(input.c_str(), O_RDONLY | O_CLOEXEC), STDIN_FILENO) < 0)
             ::_exit(127);
         ::dup2(out[1], STDOUT_FILENO);
         ::dup2(err[1], STDERR_FILENO);
