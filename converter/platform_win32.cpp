@@ -103,6 +103,13 @@ bool isConsole(int file)
 // open. Returns -1 with `error` set (EBADF when the process has no such stream).
 int copyOfStream(int stream, unsigned& error)
 {
+    // A stream the process was started without has no handle, or one that
+    // names no file of any type.
+    SetLastError(NO_ERROR);
+    if (GetFileType(handleOf(stream)) == FILE_TYPE_UNKNOWN && GetLastError() != NO_ERROR) {
+        error = EBADF;
+        return -1;
+    }
     const int copy = _dup(stream);
     if (copy < 0) {
         error = static_cast<unsigned>(errno);
