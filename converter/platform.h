@@ -24,11 +24,11 @@ bool isStandardOutput(const wchar_t* name);
 /// Sends everything writeConsole writes from now on to standard error.
 void sendMessagesToStandardError();
 
-/// "-" names standard input to openInput and standard output to openOutput;
-/// where the system has names for open descriptors (/dev/stdout, /dev/fd/N),
-/// those are taken as the descriptor too. Such a stream, if the process had
-/// it open at start, is read or written as it is, in binary: no hold, no
-/// replacement, no truncation, no same-file refusal.
+// "-" names standard input to openInput and standard output to openOutput;
+// where the system has names for open descriptors (/dev/stdout, /dev/fd/N),
+// those are taken as the descriptor too. Such a stream, if the process had it
+// open at start, is read or written as it is, in binary: no hold, no
+// replacement, no truncation, no same-file refusal.
 
 /// Opens `name` for binary reading; others may read it but not write it while
 /// it is open. Returns a file descriptor, or -1 with the error number in `error`.

@@ -121,7 +121,7 @@ int copyOfStream(int stream, unsigned& error)
 
 }  // namespace
 
-// The text is written as UTF-8 bytes wherever standard output goes, so a file
+// The text is written as UTF-8 bytes wherever messages go, so a file
 // or a pipe receives exactly the bytes the POSIX build writes. A console shows
 // those bytes as the right characters only while its output code page is
 // UTF-8, so it is switched for the write and then given back its own.
@@ -274,8 +274,13 @@ bool writeFile(int file, const void* data, std::size_t size, unsigned& error)
     while (size > 0) {
         const int count = _write(file, next, static_cast<unsigned>(size < INT_MAX ? size : INT_MAX));
         if (count <= 0) {
-            // A write that moves nothing has no errno of its own: the disk is full.
-            error = static_cast<unsigned>(count < 0 ? errno : ENOSPC);
+            // A write that moves nothing has no errno of its own: the disk is
+            // full. A pipe whose reader has gone is EPIPE, as elsewhere; the
+            // system says so in three ways, which not every runtime maps.
+            const auto code = static_cast<DWORD>(_doserrno);
+            const bool readerGone =
+                code == ERROR_NO_DATA || code == ERROR_BROKEN_PIPE || code == ERROR_PIPE_NOT_CONNECTED;
+            error = static_cast<unsigned>(count == 0 ? ENOSPC : readerGone ? EPIPE : errno);
             return false;
         }
         next += count;
