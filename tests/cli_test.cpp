@@ -373,10 +373,7 @@ TEST(Program, StandardStreamsCarryTheDataAndTheMessagesGoApart)
     writeBytes(folder / "in.seq", sampleSeq);
     // Byte 26 would end the input, and a line feed gain a CR, in text mode on Windows.
     const std::string seq = sampleSeq + "\x1a\x41", text = sampleText + "{26}a";
-    const struct {
-        std::string input, output, direction, fed, out, err;
-        int status;
-    } cases[] = {
+    const struct { std::string input, output, direction, fed, out, err; int status; } cases[] = {
         {"-", "-", "txt", seq, text, progress("-", "-", "TXT"), 0},
         {"-", "out.txt", "txt", seq, progress("-", "out.txt", "TXT"), "", 0},
         // The system's names for descriptors, as shells hand them out.

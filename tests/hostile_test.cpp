@@ -17,6 +17,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -647,9 +648,11 @@ TEST(Hostile, DescriptorsAreWrittenAsTheShellOpenedThem)
     result = runInShell(folder, script, {"-i=in.seq", "-o=link", "-d=txt"});
     EXPECT_EQ(result.output, progress("in.seq", "link", "TXT") + "{CLEAR}{WHITE}hi\n{193}{0}{255}");
     EXPECT_EQ(stateOf(folder.path()).size(), 3u);
-    // Standard output closed, and a reader that goes away early.
-    result = runInShell(folder, kalmora + ">&-", {"-i=in.seq", "-o=-", "-d=txt"});
-    EXPECT_EQ(result.errors, progress("in.seq", "-", "TXT") + "Could not open - for writing. [9]");
+    // Standard output closed (a checker in front would take its number for its log), and a reader that leaves.
+    if (std::getenv("KALMORA_WRAPPER") == nullptr) {
+        result = runInShell(folder, kalmora + ">&-", {"-i=in.seq", "-o=-", "-d=txt"});
+        EXPECT_EQ(result.errors, progress("in.seq", "-", "TXT") + "Could not open - for writing. [9]");
+    }
     writeBytes(folder / "in.seq", std::string(1 << 20, '\x93'));
     // The pipe's status is head's: the shell echoes kalmora's after its message.
     const std::string reader = "{ " + kalmora + "; echo \" $?\" >&2; } | head -c 10";
