@@ -21,17 +21,20 @@ enum OptionId : std::int32_t {
     ID_INPUT = 1,
     ID_OUTPUT = 2,
     ID_DIRECTION = 3,
+    ID_VERSION = 4,
 };
 
 }  // namespace
 
-// Row order matters only for abbreviations; "--help" is the one long option.
+// Row order matters only for abbreviations; "--help" and "--version" differ
+// in their first letter, so any shortening of either is one of them.
 constexpr OptionDef optionTable[] = {
     {ID_DIRECTION, L"-d", ARG_JOINED},
     {ID_INPUT, L"-i", ARG_JOINED},
     {ID_OUTPUT, L"-o", ARG_JOINED},
     {ID_HELP, L"-?", ARG_NONE},
     {ID_HELP, L"--help", ARG_NONE},
+    {ID_VERSION, L"--version", ARG_NONE},
     {-1, nullptr, ARG_NONE},
 };
 
@@ -42,6 +45,7 @@ constexpr std::size_t maxNameLength = 256;
 // Every text the program prints. "%s" and "%u" mark where a name, a value or
 // an error number goes.
 constexpr std::wstring_view usageLine = L"Usage: Kalmora -i=infile -o=outfile -d=(seq|txt)\n";
+constexpr std::wstring_view versionLine = L"Kalmora " KALMORA_VERSION L"\n";
 constexpr std::wstring_view invalidArgument = L"Invalid argument: %s\n";
 constexpr std::wstring_view invalidDirection = L"Invalid direction. %s";
 constexpr std::wstring_view nameTooLong = L"File name too long: %s\n";
@@ -178,6 +182,9 @@ int run(int argc, wchar_t* argv[])
         case ID_HELP:
             platform::writeConsole(usageLine);
             return 0;
+        case ID_VERSION:
+            platform::writeConsole(versionLine);
+            return 0;
         case ID_INPUT:
         case ID_OUTPUT: {
             // A shortened name could overwrite some other file.
@@ -212,6 +219,10 @@ int run(int argc, wchar_t* argv[])
         return 0;
     }
 
+    // Data on standard output leaves no room there for messages, the
+    // progress line included.
+    if (platform::isStandardOutput(outputFile))
+        platform::sendMessagesToStandardError();
     print(processing, {inputFile, outputFile, direction == 's' ? L"SEQ" : direction == 't' ? L"TXT" : L"ANSI"});
     Buffers buffers(direction);
     unsigned error = 0;

@@ -13,8 +13,22 @@ namespace platform {
 /// get the null device, and an interrupted run removes what it made.
 void startProcess();
 
-/// Writes `text` to standard output, exactly, as UTF-8.
+/// Writes `text` to standard output (or standard error, once chosen for
+/// messages), exactly, as UTF-8.
 void writeConsole(std::wstring_view text);
+
+/// Whether the output `name` is this process's standard output: "-", or a
+/// system name for its descriptor, whether or not that stream is open.
+bool isStandardOutput(const wchar_t* name);
+
+/// Sends everything writeConsole writes from now on to standard error.
+void sendMessagesToStandardError();
+
+// "-" names standard input to openInput and standard output to openOutput;
+// where the system has names for open descriptors (/dev/stdout, /dev/fd/N),
+// those are taken as the descriptor too. Such a stream, if the process had it
+// open at start, is read or written as it is, in binary: no hold, no
+// replacement, no truncation, no same-file refusal.
 
 /// Opens `name` for binary reading; others may read it but not write it while
 /// it is open. Returns a file descriptor, or -1 with the error number in `error`.

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <ctime>
 #include <string>
+#include <string_view>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -40,6 +41,9 @@ struct Output {
     std::string temporary;  // the new file's hidden name beside the target, once it has one
 };
 Output pending;
+
+// Where messages go: standard output, unless the data goes there.
+int messageStream = STDOUT_FILENO;
 
 void writeAllTo(int file, const std::string& bytes)
 {
@@ -253,10 +257,92 @@ Output takePending(int output)
     return out;
 }
 
+// The standard streams that were closed when the process started; they hold
+// the null device now, but no name may reach them as the user's streams.
+bool closedAtStart[3] = {};
+
+// The descriptor number in `text` ("0", "17"), or -1 when it is none: digits
+// only, no sign or leading zero, as the system's own descriptor names.
+int descriptorNumber(std::string_view text)
+{
+    if (text.empty() || text.size() > 9 || (text.size() > 1 && text.front() == '0'))
+        return -1;
+    int number = 0;
+    for (const char digit : text) {
+        if (digit < '0' || digit > '9')
+            return -1;
+        number = number * 10 + (digit - '0');
+    }
+    return number;
+}
+
+// The open descriptor that `path` stands for: "-" is `standard`; /dev/stdin,
+// /dev/stdout, /dev/stderr, /dev/fd/N and /proc/self/fd/N (also under the
+// process's own number) name a descriptor, as do the user's symbolic links to
+// such names. Returns -1 for every other name. The system's links behind
+// these names are never read: their text is no file name (a pipe reads back
+// as "pipe:[N]", a removed file with " (deleted)" added).
+int descriptorNamed(const std::string& path, int standard)
+{
+    if (path == "-")
+        return standard;
+    constexpr std::string_view streams[] = {"/dev/stdin", "/dev/stdout", "/dev/stderr"};
+    const std::string own = "/proc/" + std::to_string(::getpid()) + "/fd/";
+    const std::string_view folders[] = {"/dev/fd/", "/proc/self/fd/", "/proc/thread-self/fd/", own};
+    std::string name = path;
+    for (int depth = 0; depth < 40; ++depth) {
+        for (int number = 0; number <= 2; ++number) {
+            if (name == streams[number])
+                return number;
+        }
+        for (const std::string_view folder : folders) {
+            if (name.starts_with(folder))
+                return descriptorNumber(std::string_view(name).substr(folder.size()));
+        }
+        struct stat status {};
+        if (::lstat(name.c_str(), &status) != 0 || !S_ISLNK(status.st_mode))
+            return -1;
+        std::string link(static_cast<std::size_t>(status.st_size > 0 ? status.st_size : 256) + 1, '\0');
+        const ssize_t size = ::readlink(name.c_str(), link.data(), link.size());
+        if (size <= 0 || static_cast<std::size_t>(size) >= link.size())
+            return -1;
+        link.resize(static_cast<std::size_t>(size));
+        name = link.front() == '/' ? link : folderOf(name) + link;
+    }
+    return -1;
+}
+
+// A copy of descriptor `number`, which the process had when it started, for
+// reading (`writing` false) or writing. It shares the descriptor's file
+// position and flags, so a shell's ">>" still appends, and closing it leaves
+// the descriptor open. Returns -1 with `error` set (EBADF for a descriptor
+// that is not open, or not open that way).
+int copyOfDescriptor(int number, bool writing, unsigned& error)
+{
+    error = EBADF;
+    // Every file this program opens is closed on exec, and no inherited
+    // descriptor can be: a name for one of ours is no stream of the user's.
+    const int flags = number <= 2 && closedAtStart[number] ? -1 : ::fcntl(number, F_GETFD);
+    const int mode = flags < 0 || (flags & FD_CLOEXEC) != 0 ? -1 : ::fcntl(number, F_GETFL);
+    if (mode < 0 || (mode & O_ACCMODE) == (writing ? O_RDONLY : O_WRONLY))
+        return -1;
+    struct stat status {};
+    if (!writing && ::fstat(number, &status) == 0 && S_ISDIR(status.st_mode)) {
+        error = EISDIR;
+        return -1;
+    }
+    const int copy = ::fcntl(number, F_DUPFD_CLOEXEC, 3);
+    if (copy < 0)
+        error = static_cast<unsigned>(errno);
+    return copy;
+}
+
 }  // namespace
 
 void startProcess()
 {
+    for (int stream = 0; stream <= 2; ++stream)
+        closedAtStart[stream] = ::fcntl(stream, F_GETFD) < 0 && errno == EBADF;
     // A closed standard stream would give its number to the next file opened,
     // and messages meant for the console would land in that file.
     for (int stream = 0; stream <= 2; ++stream) {
@@ -280,12 +366,24 @@ void startProcess()
 
 void writeConsole(std::wstring_view text)
 {
-    writeAllTo(STDOUT_FILENO, bytesFromWide(text));
+    writeAllTo(messageStream, bytesFromWide(text));
+}
+
+bool isStandardOutput(const wchar_t* name)
+{
+    return descriptorNamed(bytesFromWide(name), STDOUT_FILENO) == STDOUT_FILENO;
+}
+
+void sendMessagesToStandardError()
+{
+    messageStream = STDERR_FILENO;
 }
 
 int openInput(const wchar_t* name, unsigned& error)
 {
     const std::string path = bytesFromWide(name);
+    if (const int number = descriptorNamed(path, STDIN_FILENO); number >= 0)
+        return copyOfDescriptor(number, false, error);
     const int file = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
     if (file < 0) {
         error = static_cast<unsigned>(errno);
@@ -312,6 +410,10 @@ int openInput(const wchar_t* name, unsigned& error)
 int openOutput(const wchar_t* name, int input, unsigned& error)
 {
     const std::string path = bytesFromWide(name);
+    // A descriptor the process was given is written as it is: no hold, no
+    // replacement, no truncation, so a shell's ">" and ">>" keep their meaning.
+    if (const int number = descriptorNamed(path, STDOUT_FILENO); number >= 0)
+        return copyOfDescriptor(number, true, error);
     // Another run may make, replace or remove the file between any two steps
     // here; every such change sends us round again.
     for (int attempt = 0; attempt < 16; ++attempt) {

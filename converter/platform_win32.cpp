@@ -7,6 +7,7 @@
 #include <climits>
 #include <cstdio>
 #include <string>
+#include <string_view>
 
 #include <fcntl.h>
 #include <io.h>
@@ -18,8 +19,12 @@ namespace platform {
 
 namespace {
 
+constexpr int standardInput = 0;
 constexpr int standardOutput = 1;
 constexpr int standardError = 2;
+
+// Where messages go: standard output, unless the data goes there.
+int messageStream = standardOutput;
 
 // Writes every byte through the runtime's descriptor `file` in binary mode, so
 // that a line feed stays one byte and nothing is added to the text.
@@ -93,9 +98,30 @@ bool isConsole(int file)
     return handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode) != 0;
 }
 
+// A copy of standard stream `stream` in binary mode, so that no line end
+// changes and byte 26 does not end the input; closing it leaves the stream
+// open. Returns -1 with `error` set (EBADF when the process has no such stream).
+int copyOfStream(int stream, unsigned& error)
+{
+    // A stream the process was started without has no handle, or one that
+    // names no file of any type.
+    SetLastError(NO_ERROR);
+    if (GetFileType(handleOf(stream)) == FILE_TYPE_UNKNOWN && GetLastError() != NO_ERROR) {
+        error = EBADF;
+        return -1;
+    }
+    const int copy = _dup(stream);
+    if (copy < 0) {
+        error = static_cast<unsigned>(errno);
+        return -1;
+    }
+    _setmode(copy, _O_BINARY);
+    return copy;
+}
+
 }  // namespace
 
-// The text is written as UTF-8 bytes wherever standard output goes, so a file
+// The text is written as UTF-8 bytes wherever messages go, so a file
 // or a pipe receives exactly the bytes the POSIX build writes. A console shows
 // those bytes as the right characters only while its output code page is
 // UTF-8, so it is switched for the write and then given back its own.
@@ -106,19 +132,32 @@ void startProcess() {}
 void writeConsole(std::wstring_view text)
 {
     const std::string bytes = bytesFromWide(text);
-    if (!isConsole(standardOutput)) {
-        writeAllTo(standardOutput, bytes);
+    if (!isConsole(messageStream)) {
+        writeAllTo(messageStream, bytes);
         return;
     }
     const UINT codePage = GetConsoleOutputCP();
     SetConsoleOutputCP(CP_UTF8);
-    writeAllTo(standardOutput, bytes);
+    writeAllTo(messageStream, bytes);
     SetConsoleOutputCP(codePage);
+}
+
+// Windows has no names for open descriptors; "-" is the one.
+bool isStandardOutput(const wchar_t* name)
+{
+    return std::wstring_view(name) == L"-";
+}
+
+void sendMessagesToStandardError()
+{
+    messageStream = standardError;
 }
 
 // Others may go on reading the input, but nobody may write it while it is open.
 int openInput(const wchar_t* name, unsigned& error)
 {
+    if (std::wstring_view(name) == L"-")
+        return copyOfStream(standardInput, error);
     int file = -1;
     const errno_t result = _wsopen_s(&file, name, _O_RDONLY | _O_BINARY | _O_NOINHERIT, _SH_DENYWR, 0);
     if (result != 0) {
@@ -135,6 +174,8 @@ int openInput(const wchar_t* name, unsigned& error)
 // a sharing violation (EACCES) before anything is written.
 int openOutput(const wchar_t* name, [[maybe_unused]] int input, unsigned& error)
 {
+    if (isStandardOutput(name))
+        return copyOfStream(standardOutput, error);
     Output out;
     out.target = name;
     errno_t result = _wsopen_s(&out.held, name, _O_WRONLY | _O_BINARY | _O_NOINHERIT, _SH_DENYRW, 0);
@@ -233,8 +274,13 @@ bool writeFile(int file, const void* data, std::size_t size, unsigned& error)
     while (size > 0) {
         const int count = _write(file, next, static_cast<unsigned>(size < INT_MAX ? size : INT_MAX));
         if (count <= 0) {
-            // A write that moves nothing has no errno of its own: the disk is full.
-            error = static_cast<unsigned>(count < 0 ? errno : ENOSPC);
+            // A write that moves nothing has no errno of its own: the disk is
+            // full. A pipe whose reader has gone is EPIPE, as elsewhere; the
+            // system says so in three ways, which not every runtime maps.
+            const auto code = static_cast<DWORD>(_doserrno);
+            const bool readerGone =
+                code == ERROR_NO_DATA || code == ERROR_BROKEN_PIPE || code == ERROR_PIPE_NOT_CONNECTED;
+            error = static_cast<unsigned>(count == 0 ? ENOSPC : readerGone ? EPIPE : errno);
             return false;
         }
         next += count;

@@ -15,6 +15,7 @@ namespace fs = std::filesystem;
 namespace {
 
 const std::string usage = "Usage: Kalmora -i=infile -o=outfile -d=(seq|txt)\n";
+const std::string version = "Kalmora " KALMORA_VERSION "\n";
 
 std::string progress(const std::string& input, const std::string& output, const std::string& kind)
 {
@@ -48,6 +49,8 @@ TEST(Program, CommandLineAnswers)
         {{"/?"}, usage, 0},
         {{"--help"}, usage, 0},
         {{"--h"}, usage, 0},
+        {{"--version"}, version, 0},
+        {{"--v", "-d=txt"}, version, 0},
         {{"-i=a", "-?"}, usage, 0},
         {{"-i=a", "-o=b"}, usage, 0},
         {{"stray", "words"}, usage, 0},
@@ -407,4 +410,33 @@ TEST(Program, SampleScreenConvertsToItsShippedForms)
         EXPECT_EQ(result.status, 0) << sample.output;
         EXPECT_EQ(readBytes(folder / sample.output), readBytes(examples / sample.output)) << sample.output;
     }
+}
+
+TEST(Program, StandardStreamsCarryTheDataAndTheMessagesGoApart)
+{
+    ScratchFolder folder;
+    writeBytes(folder / "in.seq", sampleSeq);
+    // Byte 26 would end the input, and a line feed gain a CR, in text mode on Windows.
+    const std::string seq = sampleSeq + "\x1a\x41", text = sampleText + "{26}a";
+    const struct { std::string input, output, direction, fed, out, err; int status; } cases[] = {
+        {"-", "-", "txt", seq, text, progress("-", "-", "TXT"), 0},
+        {"-", "out.txt", "txt", seq, progress("-", "out.txt", "TXT"), "", 0},
+        // The system's names for descriptors, as shells hand them out.
+        {"in.seq", "/dev/stdout", "txt", "", sampleText, progress("in.seq", "/dev/stdout", "TXT"), 0},
+        {"/dev/stdin", "/proc/self/fd/1", "txt", seq, text, progress("/dev/stdin", "/proc/self/fd/1", "TXT"), 0},
+        {"in.seq", "/dev/stderr", "txt", "", progress("in.seq", "/dev/stderr", "TXT"), sampleText, 0},
+        {"in.seq", "/dev/stdin", "txt", "",
+         progress("in.seq", "/dev/stdin", "TXT") + "Could not open /dev/stdin for writing. [9]", "", 1},
+    };
+    for (const auto& sample : cases) {
+        if (onWindows && (sample.input[0] == '/' || sample.output[0] == '/'))  // no such names there
+            continue;
+        writeBytes(folder / "fed", sample.fed);
+        const ProcessResult result = runKalmora(
+            {"-i=" + sample.input, "-o=" + sample.output, "-d=" + sample.direction}, folder.path(), folder / "fed");
+        EXPECT_EQ(result.output, sample.out) << sample.input << " " << sample.output;
+        EXPECT_EQ(result.errors, sample.err) << sample.input << " " << sample.output;
+        EXPECT_EQ(result.status, sample.status) << sample.input << " " << sample.output;
+    }
+    EXPECT_EQ(readBytes(folder / "out.txt"), text);
 }

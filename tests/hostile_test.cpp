@@ -17,6 +17,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -357,7 +358,7 @@ TEST(Hostile, NamesAreTakenLiterally)
         std::string output;
     } cases[] = {
         {" lead and trail ", "with  two  spaces"},
-        {"--help", "-"},                          // values that look like options
+        {"--help", "-?"},                         // values that look like options ("-" alone is a stream)
         {"-i=x", "--"},
         {"-d=txt", "d/i=x"},                      // "=" and "/" inside a value are plain characters
         {"a=b", "=="},
@@ -626,4 +627,41 @@ TEST(Hostile, ReplacedOutputKeepsItsLinkAndPermissions)
                {"link.txt", "link to real/out.txt"}},
               "through a link");
     EXPECT_EQ(fs::status(folder / "real/out.txt").permissions(), mode);
+}
+
+// Runs `script` in a shell, where `kalmora` runs the program (behind any KALMORA_WRAPPER) with `arguments`.
+const std::string kalmora = "${KALMORA_WRAPPER:-} \"$0\" \"$@\" ";
+ProcessResult runInShell(const ScratchFolder& folder, const std::string& script, std::vector<std::string> arguments)
+{
+    arguments.insert(arguments.begin(), {"-c", script, KALMORA_EXECUTABLE});
+    return runProcess("/bin/sh", arguments, folder.path());
+}
+
+TEST(Hostile, DescriptorsAreWrittenAsTheShellOpenedThem)
+{
+    ScratchFolder folder;
+    writeBytes(folder / "in.seq", sampleSeq);
+    // A file opened with ">>" was replaced by the conversion alone, and where
+    // its path was longer than 64 bytes the run failed with [36].
+    const std::string log(80, 'l');
+    writeBytes(folder / log, "old\n");
+    ProcessResult result = runInShell(folder, kalmora + ">>" + log, {"-i=in.seq", "-o=/dev/stdout", "-d=txt"});
+    EXPECT_EQ(result.errors, progress("in.seq", "/dev/stdout", "TXT"));
+    EXPECT_EQ(readBytes(folder / log), "old\n{CLEAR}{WHITE}hi\n{193}{0}{255}");
+    // A removed file, still open, got a new file "gone (deleted)" beside it (here through a link of ours).
+    const std::string script = "exec 3<>gone; rm gone; ln -s /dev/fd/3 link; " + kalmora + "&& cat /dev/fd/3";
+    result = runInShell(folder, script, {"-i=in.seq", "-o=link", "-d=txt"});
+    EXPECT_EQ(result.output, progress("in.seq", "link", "TXT") + "{CLEAR}{WHITE}hi\n{193}{0}{255}");
+    EXPECT_EQ(stateOf(folder.path()).size(), 3u);
+    // Standard output closed (a checker in front would take its number for its log), and a reader that leaves.
+    if (std::getenv("KALMORA_WRAPPER") == nullptr) {
+        result = runInShell(folder, kalmora + ">&-", {"-i=in.seq", "-o=-", "-d=txt"});
+        EXPECT_EQ(result.errors, progress("in.seq", "-", "TXT") + "Could not open - for writing. [9]");
+    }
+    writeBytes(folder / "in.seq", std::string(1 << 20, '\x93'));
+    // The pipe's status is head's: the shell echoes kalmora's after its message.
+    const std::string reader = "{ " + kalmora + "; echo \" $?\" >&2; } | head -c 10";
+    result = runInShell(folder, reader, {"-i=in.seq", "-o=-", "-d=txt"});
+    EXPECT_EQ(result.errors, progress("in.seq", "-", "TXT") + "Could not write -. [32] 1\n");
+    EXPECT_EQ(result.output, "{CLEAR}{CL");
 }

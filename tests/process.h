@@ -13,13 +13,15 @@ struct ProcessResult {
     std::string errors;  // everything written to standard error
 };
 
-/// Runs `program` with `arguments` (raw bytes each) in folder `directory`.
+/// Runs `program` with `arguments` (raw bytes each) in folder `directory`,
+/// reading the file `input` as its standard input when one is named.
 ProcessResult runProcess(const std::filesystem::path& program, const std::vector<std::string>& arguments,
-                         const std::filesystem::path& directory);
+                         const std::filesystem::path& directory, const std::filesystem::path& input = {});
 
 /// Runs kalmora itself with `arguments` in `directory`; when the environment
 /// names an executable in KALMORA_WRAPPER, runs that with kalmora's path first.
-ProcessResult runKalmora(const std::vector<std::string>& arguments, const std::filesystem::path& directory);
+ProcessResult runKalmora(const std::vector<std::string>& arguments, const std::filesystem::path& directory,
+                         const std::filesystem::path& input = {});
 
 /// A fresh empty folder, removed with everything in it when the object goes.
 class ScratchFolder {

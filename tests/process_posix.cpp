@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <system_error>
 
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -26,7 +27,7 @@ void readAvailable(int file, std::string& into, bool& open)
 }  // namespace
 
 ProcessResult runProcess(const std::filesystem::path& program, const std::vector<std::string>& arguments,
-                         const std::filesystem::path& directory)
+                         const std::filesystem::path& directory, const std::filesystem::path& input)
 {
     int out[2];
     int err[2];
@@ -41,6 +42,8 @@ ProcessResult runProcess(const std::filesystem::path& program, const std::vector
 
     const pid_t child = ::fork();
     if (child == 0) {
+        if (!input.empty() && ::dup2(::open(input.c_str(), O_RDONLY | O_CLOEXEC), STDIN_FILENO) < 0)
+            ::_exit(127);
         ::dup2(out[1], STDOUT_FILENO);
         ::dup2(err[1], STDERR_FILENO);
         ::close(out[0]);
@@ -75,15 +78,16 @@ ProcessResult runProcess(const std::filesystem::path& program, const std::vector
     return result;
 }
 
-ProcessResult runKalmora(const std::vector<std::string>& arguments, const std::filesystem::path& directory)
+ProcessResult runKalmora(const std::vector<std::string>& arguments, const std::filesystem::path& directory,
+                         const std::filesystem::path& input)
 {
     // A checker such as Valgrind can be put in front of the program from outside.
     if (const char* wrapper = std::getenv("KALMORA_WRAPPER"); wrapper != nullptr && *wrapper != '\0') {
         std::vector<std::string> wrapped{KALMORA_EXECUTABLE};
         wrapped.insert(wrapped.end(), arguments.begin(), arguments.end());
-        return runProcess(wrapper, wrapped, directory);
+        return runProcess(wrapper, wrapped, directory, input);
     }
-    return runProcess(KALMORA_EXECUTABLE, arguments, directory);
+    return runProcess(KALMORA_EXECUTABLE, arguments, directory, input);
 }
 
 ScratchFolder::ScratchFolder()

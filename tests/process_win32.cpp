@@ -87,7 +87,7 @@ void makePipe(Handle& read, Handle& write)
 }  // namespace
 
 ProcessResult runProcess(const std::filesystem::path& program, const std::vector<std::string>& arguments,
-                         const std::filesystem::path& directory)
+                         const std::filesystem::path& directory, const std::filesystem::path& input)
 {
     // The arguments are UTF-8 here; Windows passes wide strings.
     std::wstring commandLine = quoted(program.wstring());
@@ -98,13 +98,13 @@ ProcessResult runProcess(const std::filesystem::path& program, const std::vector
     makePipe(outRead, outWrite);
     makePipe(errRead, errWrite);
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    Handle input(CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0,
-                             nullptr));
+    Handle standardInput(CreateFileW(input.empty() ? L"NUL" : input.wstring().c_str(), GENERIC_READ,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0, nullptr));
 
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = input.get();
+    startup.hStdInput = standardInput.get();
     startup.hStdOutput = outWrite.get();
     startup.hStdError = errWrite.get();
     PROCESS_INFORMATION child{};
@@ -135,7 +135,8 @@ ProcessResult runProcess(const std::filesystem::path& program, const std::vector
     return result;
 }
 
-ProcessResult runKalmora(const std::vector<std::string>& arguments, const std::filesystem::path& directory)
+ProcessResult runKalmora(const std::vector<std::string>& arguments, const std::filesystem::path& directory,
+                         const std::filesystem::path& input)
 {
     std::wstring self(MAX_PATH, L'\0');
     for (;;) {
@@ -148,7 +149,8 @@ ProcessResult runKalmora(const std::vector<std::string>& arguments, const std::f
         }
         self.resize(self.size() * 2);
     }
-    return runProcess(std::filesystem::path(self).parent_path() / KALMORA_EXECUTABLE_NAME, arguments, directory);
+    return runProcess(std::filesystem::path(self).parent_path() / KALMORA_EXECUTABLE_NAME, arguments, directory,
+                      input);
 }
 
 ScratchFolder::ScratchFolder()
