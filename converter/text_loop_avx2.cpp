@@ -104,16 +104,17 @@ KALMORA_AVX2 std::size_t convertWindowsAvx2(const char* text, std::size_t i, std
             break;
         _mm256_store_si256(reinterpret_cast<__m256i*>(windowCodes), plainCodes(low));
         _mm256_store_si256(reinterpret_cast<__m256i*>(windowCodes + 32), plainCodes(high));
-        windowMasks::decodeTags(window, marks.opens, plan.tagEnds, windowCodes);
         // Eight codes at a time: each group's kept bytes to the front, all
-        // eight stored, and the end moved by the number kept.
+        // eight stored, and the end moved by the number kept; then the tags'.
+        std::uint8_t* const kept = next;
         for (std::size_t group = 0; group < windowSize / 8; ++group) {
-            const auto kept = static_cast<unsigned>(plan.keep >> (8 * group) & 0xFF);
+            const auto groupKeeps = static_cast<unsigned>(plan.keep >> (8 * group) & 0xFF);
             const __m128i groupCodes = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(windowCodes + 8 * group));
-            const __m128i shuffle = _mm_cvtsi64_si128(static_cast<long long>(packShuffles[kept]));
+            const __m128i shuffle = _mm_cvtsi64_si128(static_cast<long long>(packShuffles[groupKeeps]));
             _mm_storel_epi64(reinterpret_cast<__m128i*>(next), _mm_shuffle_epi8(groupCodes, shuffle));
-            next += std::popcount(kept);
+            next += std::popcount(groupKeeps);
         }
+        windowMasks::writeTagCodes(window, marks, plan, kept);
         i += plan.taken;
     }
     codes = next;

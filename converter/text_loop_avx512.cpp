@@ -59,7 +59,6 @@ KALMORA_AVX512 std::size_t convertWindowsAvx512(const char* text, std::size_t i,
                                                 std::uint8_t*& codes)
 {
     std::uint8_t* next = codes;
-    alignas(64) std::uint8_t windowCodes[windowSize];
     while (size - i >= windowReach) {
         const char* window = text + i;
         const __m512i bytes = _mm512_loadu_si512(window);
@@ -75,10 +74,9 @@ KALMORA_AVX512 std::size_t convertWindowsAvx512(const char* text, std::size_t i,
         }
         if (plan.taken == 0)
             break;
-        _mm512_store_si512(windowCodes, plainCodes(bytes));
-        windowMasks::decodeTags(window, marks.opens, plan.tagEnds, windowCodes);
-        // All 64 bytes are stored; only the kept ones count.
-        _mm512_storeu_si512(next, _mm512_maskz_compress_epi8(plan.keep, _mm512_load_si512(windowCodes)));
+        // All 64 bytes are stored; only the kept ones count. Then the tags'.
+        _mm512_storeu_si512(next, _mm512_maskz_compress_epi8(plan.keep, plainCodes(bytes)));
+        windowMasks::writeTagCodes(window, marks, plan, next);
         next += std::popcount(plan.keep);
         i += plan.taken;
     }

@@ -62,16 +62,19 @@ inline Plan plan(const Marks& marks)
     return {keep, tagEnds, taken, byRules};
 }
 
-/// Puts each tag's code at its "}" in `codes`: the tag runs from the last
-/// "{" before it. `window` is the text, readable 16 bytes past any "}".
-inline void decodeTags(const char* window, std::uint64_t opens, std::uint64_t tagEnds, std::uint8_t* codes)
+/// Writes each tag's code where its "}" went among the kept codes written at
+/// `codes`: the tag runs from the last "{" before its "}". `window` is the
+/// text, readable 16 bytes past any "}". The codes go in after the kept ones
+/// are stored, so that no load waits on these single-byte stores.
+inline void writeTagCodes(const char* window, const Marks& marks, const Plan& plan, std::uint8_t* codes)
 {
-    for (; tagEnds != 0; tagEnds &= tagEnds - 1) {
-        const auto end = static_cast<std::size_t>(std::countr_zero(tagEnds));
-        const std::uint64_t opensBefore = opens & ((std::uint64_t{1} << end) - 1);
-        const auto start = static_cast<std::size_t>(63 - std::countl_zero(opensBefore));
+    for (std::uint64_t tagEnds = plan.tagEnds; tagEnds != 0; tagEnds &= tagEnds - 1) {
+        const std::uint64_t before = (tagEnds & (0 - tagEnds)) - 1;  // the bytes before this "}"
+        const auto end = static_cast<std::size_t>(std::popcount(before));
+        const auto start = static_cast<std::size_t>(63 - std::countl_zero(marks.opens & before));
         // The first 16 bytes of a longer tag match no form.
-        codes[end] = codeTable::codeOfTag(window + start, std::min<std::size_t>(end + 1 - start, 16));
+        codes[std::popcount(plan.keep & before)] =
+            codeTable::codeOfTag(window + start, std::min<std::size_t>(end + 1 - start, 16));
     }
 }
 
