@@ -59,11 +59,12 @@ namespace {
 // leaves the core to others soon.
 constexpr unsigned spinChecks = 256;
 
-// The mover sleeps until this many slots of one kind need it (outputs to
-// write, or inputs free to read into) rather than waking for each block: a
-// wake-up costs the converter a system call and the mover a trip through the
-// scheduler, which take longer than copying a block. The converter can
-// still run ahead by the other slots meanwhile.
+// A thread that sleeps is woken once this many slots of the kind it waits
+// for are ready (outputs to write or inputs free to read into, for the
+// mover; blocks read or outputs free, for the converter), not for each
+// block: a wake-up costs one thread a system call and the other a trip
+// through the scheduler, which take longer than copying a block. The other
+// slots keep the thread that is awake busy meanwhile.
 constexpr std::uint64_t wakeBatch = 2;
 
 // Tells the processor that this thread is spinning, so that it spends less
@@ -101,9 +102,20 @@ bool BlockPump::moverHasWork() const
            (!inputEnded.load() && slotCount - (blocksRead.load() - blocksTaken.load()) >= wakeBatch);
 }
 
-void BlockPump::wake(const std::atomic<bool>& asleep, bool worthWaking)
+bool BlockPump::converterHasWork() const
 {
-    if (asleep.load() && worthWaking) {
+    if (writeFailed.load())
+        return true;
+    if (converterWantsOutput.load())
+        return slotCount - (outputsGiven.load() - outputsWritten.load()) >= wakeBatch;
+    return inputEnded.load() || blocksRead.load() - blocksTaken.load() >= wakeBatch;
+}
+
+void BlockPump::wake(const std::atomic<bool>& asleep, bool (BlockPump::*worthWaking)() const)
+{
+    // The flag first: once it is seen up, the sleeper's last look (and what
+    // it waits for) came before, and the state read after it is current.
+    if (asleep.load() && (this->*worthWaking)()) {
         // Taking the mutex orders this change after the sleeper's last look.
         { const std::lock_guard lock(mutex); }
         changed.notify_one();
@@ -125,6 +137,7 @@ bool BlockPump::runOverlapped(int input, int output, PumpResult& result)
     bool failed = false;
     std::uint64_t taken = 0;  // this thread's own count, mirrored in blocksTaken
     for (;;) {
+        converterWantsOutput.store(false);
         await(converterAsleep, [&] { return taken < blocksRead.load() || inputEnded.load() || writeFailed.load(); });
         // Output already converted goes out before a failed read is reported;
         // a failed write ends everything at once. The count is looked at
@@ -152,7 +165,7 @@ bool BlockPump::runOverlapped(int input, int output, PumpResult& result)
         if (failed)
             break;
         blocksTaken.store(++taken);
-        wake(moverAsleep, moverHasWork());
+        wake(moverAsleep, &BlockPump::moverHasWork);
     }
     if (!failed) {
         const std::size_t outputSlot = takeOutputSlot();
@@ -160,7 +173,7 @@ bool BlockPump::runOverlapped(int input, int output, PumpResult& result)
             giveOutputSlot(outputSlot, converter.finish(outputs[outputSlot].get(), outputRoom));
     }
     outputsEnded.store(true);
-    wake(moverAsleep, true);
+    wake(moverAsleep, &BlockPump::moverHasWork);
     mover.join();
     // Every block a failed write came from was read before any read failed.
     result = writeFailed.load() ? writeFailure : readFailure;
@@ -170,6 +183,7 @@ bool BlockPump::runOverlapped(int input, int output, PumpResult& result)
 std::size_t BlockPump::takeOutputSlot()
 {
     const std::uint64_t given = outputsGiven.load();
+    converterWantsOutput.store(true);
     await(converterAsleep, [&] { return given - outputsWritten.load() < slotCount || writeFailed.load(); });
     if (writeFailed.load())
         return slotCount;
@@ -180,7 +194,7 @@ void BlockPump::giveOutputSlot(std::size_t slot, std::size_t size)
 {
     outputSizes[slot] = size;
     outputsGiven.store(outputsGiven.load() + 1);
-    wake(moverAsleep, moverHasWork());
+    wake(moverAsleep, &BlockPump::moverHasWork);
 }
 
 void BlockPump::moveBlocks(int input, int output)
@@ -200,7 +214,7 @@ void BlockPump::moveBlocks(int input, int output)
             if (!platform::writeFile(output, outputs[slot].get(), outputSizes[slot], error)) {
                 writeFailure = {PumpResult::Failure::writing, error};
                 writeFailed.store(true);
-                wake(converterAsleep, true);
+                wake(converterAsleep, &BlockPump::converterHasWork);
                 return;
             }
             outputsWritten.store(++written);
@@ -222,6 +236,6 @@ void BlockPump::moveBlocks(int input, int output)
             await(moverAsleep, [this] { return moverHasWork(); });
             continue;
         }
-        wake(converterAsleep, true);
+        wake(converterAsleep, &BlockPump::converterHasWork);
     }
 }

@@ -66,8 +66,12 @@ private:
     /// Whether the mover has enough to do to be worth waking.
     bool moverHasWork() const;
 
-    /// Wakes the other thread if it is asleep and `worthWaking`.
-    void wake(const std::atomic<bool>& asleep, bool worthWaking);
+    /// Whether the converter has enough to do to be worth waking.
+    bool converterHasWork() const;
+
+    /// Wakes the other thread if it is asleep (its flag `asleep`) and
+    /// `worthWaking` says it has enough to do.
+    void wake(const std::atomic<bool>& asleep, bool (BlockPump::*worthWaking)() const);
 
     BlockConverter& converter;
     const std::size_t blockSize;
@@ -94,6 +98,7 @@ private:
     // so in its flag, so that the other thread takes the mutex and wakes it
     // only when it sleeps and the change is one it waits for.
     std::atomic<bool> converterAsleep = false;
+    std::atomic<bool> converterWantsOutput = false;  // what it waits for: an output slot, or else input
     std::atomic<bool> moverAsleep = false;
     std::mutex mutex;
     std::condition_variable changed;
