@@ -64,7 +64,12 @@ constexpr unsigned spinChecks = 256;
 // mover; blocks read or outputs free, for the converter), not for each
 // block: a wake-up costs one thread a system call and the other a trip
 // through the scheduler, which take longer than copying a block. The other
-// slots keep the thread that is awake busy meanwhile.
+// slots keep the thread that is awake busy meanwhile. Neither can sleep
+// for good: a converter waits only with every input slot free to read into
+// or every output slot to write, a batch for the mover; the mover sleeps
+// only with nothing to write and every input slot full (or the input at its
+// end), and stays awake while it has work, so whatever the converter waits
+// for reaches a batch or the end before the mover sleeps.
 constexpr std::uint64_t wakeBatch = 2;
 
 // Tells the processor that this thread is spinning, so that it spends less
