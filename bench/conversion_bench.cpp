@@ -4,11 +4,14 @@
 #include "code_table.h"
 #include "inputs.h"
 #include "conversion.h"
+#include "text_loop.h"
 
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -20,6 +23,18 @@ constexpr std::size_t loopInputSize = 1 << 20;
 std::string textOfRandomBytes()
 {
     const std::string seq = bench::randomBytes(loopInputSize);
+    std::string text(seqToTextCapacity(seq.size()), '\0');
+    text.resize(seqToText(reinterpret_cast<const std::uint8_t*>(seq.data()), seq.size(), text.data()));
+    return text;
+}
+
+// The text of the SEQ art bench/run uses: the example screen and generated
+// BBS-style screens, about two tags in three codes.
+std::string realArtText()
+{
+    std::ifstream example(KALMORA_SOURCE_DIR "/examples/greeting.seq", std::ios::binary);
+    const std::string examples{std::istreambuf_iterator<char>(example), std::istreambuf_iterator<char>()};
+    const std::string seq = bench::realArt(loopInputSize / 4, examples);
     std::string text(seqToTextCapacity(seq.size()), '\0');
     text.resize(seqToText(reinterpret_cast<const std::uint8_t*>(seq.data()), seq.size(), text.data()));
     return text;
@@ -95,11 +110,16 @@ void BM_AnsiScreen(benchmark::State& state)
 }
 BENCHMARK(BM_AnsiScreen);
 
-void textToSeqOver(benchmark::State& state, const std::string& text)
+// Text to SEQ with each window loop; one the processor lacks is skipped.
+void textToSeqOver(benchmark::State& state, const std::string& text, TextLoop loop)
 {
+    if (!textLoopRuns(loop)) {
+        state.SkipWithError("this processor lacks the loop's instructions");
+        return;
+    }
     std::vector<std::uint8_t> seq(blockSize);
     for (auto _ : state) {
-        TextToSeq textToSeq;
+        TextToSeq textToSeq(loop);
         for (std::size_t at = 0; at < text.size(); at += blockSize) {
             const std::size_t size = std::min(blockSize, text.size() - at);
             benchmark::DoNotOptimize(textToSeq.convert(text.data() + at, size, seq.data()));
@@ -108,29 +128,41 @@ void textToSeqOver(benchmark::State& state, const std::string& text)
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
 }
 
-void BM_TextToSeqOfRandomBytes(benchmark::State& state)
+void BM_TextToSeqOfRandomBytes(benchmark::State& state, TextLoop loop)
 {
-    textToSeqOver(state, textOfRandomBytes());
+    textToSeqOver(state, textOfRandomBytes(), loop);
 }
-BENCHMARK(BM_TextToSeqOfRandomBytes);
 
-void BM_TextToSeqTypical(benchmark::State& state)
+void BM_TextToSeqTypical(benchmark::State& state, TextLoop loop)
 {
-    textToSeqOver(state, bench::typicalText(loopInputSize));
+    textToSeqOver(state, bench::typicalText(loopInputSize), loop);
 }
-BENCHMARK(BM_TextToSeqTypical);
 
-void BM_TextToSeqNonForms(benchmark::State& state)
+void BM_TextToSeqNonForms(benchmark::State& state, TextLoop loop)
 {
-    textToSeqOver(state, bench::nonFormText(loopInputSize));
+    textToSeqOver(state, bench::nonFormText(loopInputSize), loop);
 }
-BENCHMARK(BM_TextToSeqNonForms);
 
-void BM_TextToSeqArt(benchmark::State& state)
+void BM_TextToSeqArt(benchmark::State& state, TextLoop loop)
 {
-    textToSeqOver(state, bench::artText(loopInputSize));
+    textToSeqOver(state, bench::artText(loopInputSize), loop);
 }
-BENCHMARK(BM_TextToSeqArt);
+
+void BM_TextToSeqRealArt(benchmark::State& state, TextLoop loop)
+{
+    textToSeqOver(state, realArtText(), loop);
+}
+
+#define TEXT_TO_SEQ_BENCHMARKS(name)                               \
+    BENCHMARK_CAPTURE(name, portable, TextLoop::portable);         \
+    BENCHMARK_CAPTURE(name, avx2, TextLoop::avx2);                 \
+    BENCHMARK_CAPTURE(name, avx512, TextLoop::avx512)
+
+TEXT_TO_SEQ_BENCHMARKS(BM_TextToSeqOfRandomBytes);
+TEXT_TO_SEQ_BENCHMARKS(BM_TextToSeqTypical);
+TEXT_TO_SEQ_BENCHMARKS(BM_TextToSeqNonForms);
+TEXT_TO_SEQ_BENCHMARKS(BM_TextToSeqArt);
+TEXT_TO_SEQ_BENCHMARKS(BM_TextToSeqRealArt);
 
 }  // namespace
 

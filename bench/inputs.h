@@ -5,6 +5,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <algorithm>
+#include <iterator>
 #include <random>
 #include <string>
 #include <string_view>
@@ -131,6 +133,70 @@ inline std::string artText(std::size_t size, std::uint64_t seed = 4)
     }
     text.resize(size);
     return text;
+}
+
+/// One screen of BBS art as SEQ codes: a clear, then 25 rows of 40 columns
+/// of block graphics (mostly codes written as numbered tags), in runs and
+/// ruled lines, colour changes and reversed runs, runs of spaces and short
+/// words, each row ended with a line end.
+inline std::string artScreen(std::mt19937_64& random)
+{
+    static constexpr std::uint8_t colours[] = {5,   28,  30,  31,  129, 144, 149, 150,
+                                               151, 152, 153, 154, 155, 156, 158, 159};
+    static constexpr std::uint8_t rules[] = {192, 125, 171, 173, 174, 176, 177, 178, 179, 123};
+    std::uniform_int_distribution<int> percent(0, 99);
+    std::uniform_int_distribution<int> runLength(1, 6);
+    std::uniform_int_distribution<int> graphic(0, 63);
+    std::uniform_int_distribution<std::size_t> anyColour(0, std::size(colours) - 1);
+    std::uniform_int_distribution<std::size_t> anyRule(0, std::size(rules) - 1);
+    std::uniform_int_distribution<int> anyLetter(0, 25);
+    std::string screen(1, '\x93');
+    for (int row = 0; row < 25; ++row) {
+        bool reversed = false;
+        for (int column = 0; column < 40;) {
+            const int roll = percent(random);
+            const int run = std::min(runLength(random), 40 - column);
+            if (roll < 12) {
+                screen += static_cast<char>(colours[anyColour(random)]);
+            } else if (roll < 20) {
+                screen += reversed ? '\x92' : '\x12';
+                reversed = !reversed;
+            } else if (roll < 62) {
+                // 160-191 and 224-255: the block graphics, nearly all numbered tags.
+                for (int k = 0; k < run; ++k, ++column) {
+                    const int code = graphic(random);
+                    screen += static_cast<char>(code < 32 ? 160 + code : 192 + code);
+                }
+            } else if (roll < 70) {
+                screen.append(static_cast<std::size_t>(run), static_cast<char>(rules[anyRule(random)]));
+                column += run;
+            } else if (roll < 90) {
+                screen.append(static_cast<std::size_t>(run), ' ');
+                column += run;
+            } else {
+                for (int k = 0; k < run; ++k, ++column)
+                    screen += static_cast<char>(65 + anyLetter(random));
+            }
+        }
+        screen += reversed ? "\x92\r" : "\r";
+    }
+    return screen;
+}
+
+/// About `size` bytes of SEQ art: `examples` (SEQ files to start with, may
+/// be empty) and then generated screens, over and over.
+inline std::string realArt(std::size_t size, const std::string& examples, std::uint64_t seed = 5)
+{
+    std::mt19937_64 random(seed);
+    std::string art;
+    art.reserve(size + 4096);
+    while (art.size() < size) {
+        art += examples;
+        for (int screen = 0; screen < 8; ++screen)
+            art += artScreen(random);
+    }
+    art.resize(size);
+    return art;
 }
 
 }  // namespace bench

@@ -1,15 +1,19 @@
-// Writes one benchmark input: `make_input random|typical|nonforms|art SIZE FILE`.
+// Writes one benchmark input: `make_input random|typical|nonforms|art SIZE FILE`,
+// or `make_input realart SIZE FILE EXAMPLE...` for SEQ art that starts from
+// the given SEQ files.
 
 #include "inputs.h"
 
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <string_view>
 
 int main(int argc, char* argv[])
 {
-    if (argc != 4) {
-        std::fputs("Usage: make_input random|typical|nonforms|art SIZE FILE\n", stderr);
+    if (argc < 4) {
+        std::fputs("Usage: make_input random|typical|nonforms|art|realart SIZE FILE [EXAMPLE...]\n", stderr);
         return 1;
     }
     const std::string_view kind = argv[1];
@@ -23,8 +27,19 @@ int main(int argc, char* argv[])
         bytes = bench::nonFormText(size);
     } else if (kind == "art") {
         bytes = bench::artText(size);
+    } else if (kind == "realart") {
+        std::string examples;
+        for (int i = 4; i < argc; ++i) {
+            std::ifstream example(argv[i], std::ios::binary);
+            if (!example.is_open()) {
+                std::perror(argv[i]);
+                return 1;
+            }
+            examples.append(std::istreambuf_iterator<char>(example), std::istreambuf_iterator<char>());
+        }
+        bytes = bench::realArt(size, examples);
     } else {
-        std::fputs("make_input: the kind is random, typical, nonforms or art\n", stderr);
+        std::fputs("make_input: the kind is random, typical, nonforms, art or realart\n", stderr);
         return 1;
     }
     std::FILE* file = std::fopen(argv[3], "wb");

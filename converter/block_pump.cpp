@@ -63,34 +63,112 @@ PumpResult BlockPump::runPlainly(InputSource& input, int output, std::size_t siz
     }
 }
 
+namespace {
+
+// How many times a waiting thread checks before it sleeps: a few
+// microseconds, about what a read or write of a block takes, so that the
+// converter waiting for one seldom sleeps and a thread with nothing to do
+// leaves the core to others soon.
+constexpr unsigned spinChecks = 256;
+
+// A thread that sleeps is woken once this many slots of the kind it waits
+// for are ready (outputs to write or inputs free to read into, for the
+// mover; blocks read or outputs free, for the converter), not for each
+// block: a wake-up costs one thread a system call and the other a trip
+// through the scheduler, which take longer than copying a block. The other
+// slots keep the thread that is awake busy meanwhile. Neither can sleep
+// for good: a converter waits only with every input slot free to read into
+// or every output slot to write, a batch for the mover; the mover sleeps
+// only with nothing to write and every input slot full (or the input at its
+// end), and stays awake while it has work, so whatever the converter waits
+// for reaches a batch or the end before the mover sleeps.
+constexpr std::uint64_t wakeBatch = 2;
+
+// Tells the processor that this thread is spinning, so that it spends less
+// power and gives the core to another hardware thread.
+inline void relax()
+{
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#elif defined(__aarch64__)
+    asm volatile("yield");
+#endif
+}
+
+}  // namespace
+
+template <typename Ready>
+void BlockPump::await(std::atomic<bool>& asleep, Ready ready)
+{
+    for (unsigned check = 0; check < spinChecks; ++check) {
+        if (ready())
+            return;
+        relax();
+    }
+    std::unique_lock lock(mutex);
+    asleep.store(true);
+    // A change made after the flag went up finds it and wakes this thread;
+    // one made before is seen here. So the wait can miss none.
+    changed.wait(lock, ready);
+    asleep.store(false);
+}
+
+bool BlockPump::moverHasWork() const
+{
+    return outputsGiven.load() - outputsWritten.load() >= wakeBatch || outputsEnded.load() ||
+           (!inputEnded.load() && slotCount - (blocksRead.load() - blocksTaken.load()) >= wakeBatch);
+}
+
+bool BlockPump::converterHasWork() const
+{
+    if (writeFailed.load())
+        return true;
+    if (converterWantsOutput.load())
+        return slotCount - (outputsGiven.load() - outputsWritten.load()) >= wakeBatch;
+    return inputEnded.load() || blocksRead.load() - blocksTaken.load() >= wakeBatch;
+}
+
+void BlockPump::wake(const std::atomic<bool>& asleep, bool (BlockPump::*worthWaking)() const)
+{
+    // The flag first: once it is seen up, the sleeper's last look (and what
+    // it waits for) came before, and the state read after it is current.
+    if (asleep.load() && (this->*worthWaking)()) {
+        // Taking the mutex orders this change after the sleeper's last look.
+        { const std::lock_guard lock(mutex); }
+        changed.notify_one();
+    }
+}
+
 bool BlockPump::runOverlapped(InputSource& input, int output, PumpResult& result)
 {
     inputSizes[0] = blockSize;
-    blocksRead = 1;
+    blocksRead.store(1);
     std::thread mover;
     try {
         mover = std::thread(&BlockPump::moveBlocks, this, std::ref(input), output);
     } catch (const std::system_error&) {
-        blocksRead = 0;
+        blocksRead.store(0);
         return false;
     }
 
     bool failed = false;
+    std::uint64_t taken = 0;  // this thread's own count, mirrored in blocksTaken
     for (;;) {
-        std::unique_lock lock(mutex);
-        changed.wait(lock, [this] {
-            return blocksTaken < blocksRead || inputEnded || writeFailure.failure != PumpResult::Failure::none;
-        });
+        converterWantsOutput.store(false);
+        await(converterAsleep, [&] { return taken < blocksRead.load() || inputEnded.load() || writeFailed.load(); });
         // Output already converted goes out before a failed read is reported;
-        // a failed write ends everything at once.
-        if (writeFailure.failure != PumpResult::Failure::none || blocksTaken == blocksRead) {
-            failed = writeFailure.failure != PumpResult::Failure::none ||
-                     readFailure.failure != PumpResult::Failure::none;
+        // a failed write ends everything at once. The count is looked at
+        // again after the flag, since a last block may come just before it.
+        if (writeFailed.load()) {
+            failed = true;
             break;
         }
-        const std::size_t inputSlot = blocksTaken % slotCount;
+        if (taken == blocksRead.load()) {
+            failed = readFailure.failure != PumpResult::Failure::none;
+            break;
+        }
+        const std::size_t inputSlot = taken % slotCount;
         const std::size_t size = inputSizes[inputSlot];
-        lock.unlock();
         for (std::size_t done = 0; done < size && !failed;) {
             const std::size_t outputSlot = takeOutputSlot();
             failed = outputSlot == slotCount;
@@ -103,81 +181,78 @@ bool BlockPump::runOverlapped(InputSource& input, int output, PumpResult& result
         }
         if (failed)
             break;
-        lock.lock();
-        ++blocksTaken;
-        changed.notify_all();
+        blocksTaken.store(++taken);
+        wake(moverAsleep, &BlockPump::moverHasWork);
     }
     if (!failed) {
         const std::size_t outputSlot = takeOutputSlot();
         if (outputSlot != slotCount)
             giveOutputSlot(outputSlot, converter.finish(outputs[outputSlot].get(), outputRoom));
     }
-    {
-        const std::lock_guard lock(mutex);
-        outputsEnded = true;
-        changed.notify_all();
-    }
+    outputsEnded.store(true);
+    wake(moverAsleep, &BlockPump::moverHasWork);
     mover.join();
     // Every block a failed write came from was read before any read failed.
-    result = writeFailure.failure != PumpResult::Failure::none ? writeFailure : readFailure;
+    result = writeFailed.load() ? writeFailure : readFailure;
     return true;
 }
 
 std::size_t BlockPump::takeOutputSlot()
 {
-    std::unique_lock lock(mutex);
-    changed.wait(lock, [this] {
-        return outputsGiven - outputsWritten < slotCount || writeFailure.failure != PumpResult::Failure::none;
-    });
-    if (writeFailure.failure != PumpResult::Failure::none)
+    const std::uint64_t given = outputsGiven.load();
+    converterWantsOutput.store(true);
+    await(converterAsleep, [&] { return given - outputsWritten.load() < slotCount || writeFailed.load(); });
+    if (writeFailed.load())
         return slotCount;
-    return outputsGiven % slotCount;
+    return given % slotCount;
 }
 
 void BlockPump::giveOutputSlot(std::size_t slot, std::size_t size)
 {
-    const std::lock_guard lock(mutex);
     outputSizes[slot] = size;
-    ++outputsGiven;
-    changed.notify_all();
+    outputsGiven.store(outputsGiven.load() + 1);
+    wake(moverAsleep, &BlockPump::moverHasWork);
 }
 
 void BlockPump::moveBlocks(InputSource& input, int output)
 {
-    std::unique_lock lock(mutex);
-    const auto canRead = [this] { return !inputEnded && blocksRead - blocksTaken < slotCount; };
+    std::uint64_t read = blocksRead.load();
+    std::uint64_t written = 0;
+    bool ended = false;
+    const auto canRead = [&] { return !ended && read - blocksTaken.load() < slotCount; };
     for (;;) {
-        changed.wait(lock, [&] { return outputsWritten < outputsGiven || canRead() || outputsEnded; });
+        // Writing first frees a slot the converter may be waiting for. The
+        // flag is looked at before the count, so a last slot given just
+        // before the converter ended is still written.
+        const bool converterDone = outputsEnded.load();
         unsigned error = 0;
-        // Writing first frees a slot the converter may be waiting for.
-        if (outputsWritten < outputsGiven) {
-            const std::size_t slot = outputsWritten % slotCount;
-            const std::size_t size = outputSizes[slot];
-            lock.unlock();
-            const bool written = platform::writeFile(output, outputs[slot].get(), size, error);
-            lock.lock();
-            if (!written) {
+        if (written < outputsGiven.load()) {
+            const std::size_t slot = written % slotCount;
+            if (!platform::writeFile(output, outputs[slot].get(), outputSizes[slot], error)) {
                 writeFailure = {PumpResult::Failure::writing, error};
-                changed.notify_all();
+                writeFailed.store(true);
+                wake(converterAsleep, &BlockPump::converterHasWork);
                 return;
             }
-            ++outputsWritten;
+            outputsWritten.store(++written);
         } else if (canRead()) {
-            const std::size_t slot = blocksRead % slotCount;
-            lock.unlock();
+            const std::size_t slot = read % slotCount;
             const std::ptrdiff_t count = input.read(inputs[slot].get(), blockSize, error);
-            lock.lock();
             if (count < 0)
                 readFailure = {PumpResult::Failure::reading, error};
             if (count <= 0) {
-                inputEnded = true;
+                ended = true;
+                inputEnded.store(true);
             } else {
                 inputSizes[slot] = static_cast<std::size_t>(count);
-                ++blocksRead;
+                blocksRead.store(++read);
             }
-        } else {
+        } else if (converterDone) {
             return;
+        } else {
+            await(moverAsleep, [this] { return moverHasWork(); });
+            continue;
         }
-        changed.notify_all();
+        wake(converterAsleep, &BlockPump::converterHasWork);
     }
 }

@@ -7,6 +7,7 @@
 
 #include "conversion.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -55,7 +56,10 @@ public:
     PumpResult run(InputSource& input, int output);
 
 private:
-    static constexpr std::size_t slotCount = 2;
+    // Four blocks in flight each way let the reader, the converter and the
+    // writer run ahead of each other by a few blocks, which smooths out the
+    // system's uneven read and write times; the memory stays within a few MiB.
+    static constexpr std::size_t slotCount = 4;
 
     /// The plain loop on this thread, starting with `size` bytes already in input slot 0.
     PumpResult runPlainly(InputSource& input, int output, std::size_t size);
@@ -75,6 +79,22 @@ private:
     /// Hands `size` bytes in output slot `slot` to the writer.
     void giveOutputSlot(std::size_t slot, std::size_t size);
 
+    /// Returns once `ready()` holds: checks it in a short spin first, then
+    /// sleeps until the other thread wakes it. `asleep` is the waiting
+    /// thread's own flag.
+    template <typename Ready>
+    void await(std::atomic<bool>& asleep, Ready ready);
+
+    /// Whether the mover has enough to do to be worth waking.
+    bool moverHasWork() const;
+
+    /// Whether the converter has enough to do to be worth waking.
+    bool converterHasWork() const;
+
+    /// Wakes the other thread if it is asleep (its flag `asleep`) and
+    /// `worthWaking` says it has enough to do.
+    void wake(const std::atomic<bool>& asleep, bool (BlockPump::*worthWaking)() const);
+
     BlockConverter& converter;
     const std::size_t blockSize;
     const std::size_t outputRoom;
@@ -83,16 +103,25 @@ private:
     std::size_t inputSizes[slotCount] = {};
     std::size_t outputSizes[slotCount] = {};
 
-    // Shared by the two threads, under `mutex`. Slot n of a kind is used for
-    // its n-th block modulo slotCount; each count only grows.
-    std::mutex mutex;
-    std::condition_variable changed;
-    std::uint64_t blocksRead = 0;      // input blocks read into slots
-    std::uint64_t blocksTaken = 0;     // input blocks converted and released
-    std::uint64_t outputsGiven = 0;    // output slots handed to the writer
-    std::uint64_t outputsWritten = 0;  // output slots written and released
-    bool inputEnded = false;           // end of input or a failed read: no more blocks
-    bool outputsEnded = false;         // the converter hands over nothing more
+    // Shared by the two threads. Slot n of a kind is used for its n-th block
+    // modulo slotCount; each count only grows and has one thread that writes
+    // it, which publishes the slot (and any failure) before the count or flag.
+    std::atomic<std::uint64_t> blocksRead = 0;      // input blocks read into slots
+    std::atomic<std::uint64_t> blocksTaken = 0;     // input blocks converted and released
+    std::atomic<std::uint64_t> outputsGiven = 0;    // output slots handed to the writer
+    std::atomic<std::uint64_t> outputsWritten = 0;  // output slots written and released
+    std::atomic<bool> inputEnded = false;           // end of input or a failed read: no more blocks
+    std::atomic<bool> outputsEnded = false;         // the converter hands over nothing more
+    std::atomic<bool> writeFailed = false;          // writeFailure holds a failed write
     PumpResult readFailure;
     PumpResult writeFailure;
+
+    // Sleeping, for a thread that has waited longer than its spin: it says
+    // so in its flag, so that the other thread takes the mutex and wakes it
+    // only when it sleeps and the change is one it waits for.
+    std::atomic<bool> converterAsleep = false;
+    std::atomic<bool> converterWantsOutput = false;  // what it waits for: an output slot, or else input
+    std::atomic<bool> moverAsleep = false;
+    std::mutex mutex;
+    std::condition_variable changed;
 };

@@ -4,6 +4,8 @@
 // one block at a time, and the one interface through which the driver runs
 // every direction.
 
+#include "text_loop.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -26,6 +28,10 @@ std::size_t seqToText(const std::uint8_t* seq, std::size_t size, char* text);
 /// split between blocks converts as if the text came in one piece.
 class TextToSeq {
 public:
+    /// Converts with the window loop chosen for this processor, or with
+    /// `loop`, which must be one the processor runs.
+    explicit TextToSeq(TextLoop loop = chosenTextLoop()) : windows(windowLoop(loop)) {}
+
     /// Converts `size` bytes of text and writes at most `size` codes to `seq`.
     /// Returns the number of codes written.
     std::size_t convert(const char* text, std::size_t size, std::uint8_t* seq);
@@ -34,6 +40,7 @@ private:
     /// Applies the byte-at-a-time rules to `ch`, writing at `next`; returns the new end.
     std::uint8_t* step(char ch, std::uint8_t* next);
 
+    WindowLoop windows;           // the loop that takes 64 bytes at a time
     char buffer[20] = {};         // the tag being gathered, from its "{"
     std::size_t tagLength = 0;    // characters gathered, counting any that did not fit
     bool inTag = false;           // between a "{" and the next "}"

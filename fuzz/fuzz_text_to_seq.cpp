@@ -1,11 +1,13 @@
 // Text to SEQ on arbitrary bytes. Properties: no crash or sanitizer report; at
 // most one code per text byte; the result is the same however the text is cut
-// into blocks, and the same as the plain model of the rules; and text made
-// from any bytes by SEQ to text converts back to exactly those bytes.
+// into blocks or whichever window loop runs, and the same as the plain model
+// of the rules; and text made from any bytes by SEQ to text converts back to
+// exactly those bytes.
 
 #include "fuzz_check.h"
 #include "conversion.h"
 #include "reference.h"
+#include "text_loop.h"
 
 #include <cstdint>
 #include <cstring>
@@ -14,9 +16,9 @@
 
 namespace {
 
-std::string convertInBlocks(const std::string& text, std::size_t blockLength)
+std::string convertInBlocks(const std::string& text, std::size_t blockLength, TextLoop loop = chosenTextLoop())
 {
-    TextToSeq converter;
+    TextToSeq converter(loop);
     std::string seq;
     for (std::size_t start = 0; start < text.size(); start += blockLength) {
         const std::size_t length = std::min(blockLength, text.size() - start);
@@ -43,6 +45,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(convertInBlocks(text, 1) == whole);
     if (size > 0)
         FUZZ_CHECK(convertInBlocks(text, 1 + data[0] % 23) == whole);
+    // Every window loop the processor runs gives the same codes.
+    for (const TextLoop loop : allTextLoops)
+        if (textLoopRuns(loop))
+            FUZZ_CHECK(convertInBlocks(text, size == 0 ? 1 : size, loop) == whole);
 
     // The same bytes taken as SEQ codes survive SEQ to text and back.
     std::vector<char> made(seqToTextCapacity(size));

@@ -1,9 +1,11 @@
 #include "code_table.h"
 #include "conversion.h"
 #include "reference.h"
+#include "text_loop.h"
 
 #include <gtest/gtest.h>
 
+#include <iostream>
 #include <iterator>
 #include <random>
 #include <string>
@@ -48,9 +50,9 @@ std::string trickyText(std::size_t pieces, unsigned seed)
 // Converts `text` in blocks whose sizes come from `nextSize`, each block in a
 // buffer of its own exact size so that a read past it is caught.
 template <typename NextSize>
-std::string textToSeqInBlocks(const std::string& text, NextSize nextSize)
+std::string textToSeqInBlocks(TextLoop loop, const std::string& text, NextSize nextSize)
 {
-    TextToSeq converter;
+    TextToSeq converter(loop);
     std::string seq;
     for (std::size_t at = 0; at < text.size();) {
         const std::size_t size = std::min(nextSize(), text.size() - at);
@@ -62,6 +64,19 @@ std::string textToSeqInBlocks(const std::string& text, NextSize nextSize)
         at += size;
     }
     return seq;
+}
+
+// The window loops this processor runs; the others are named as skipped.
+std::vector<TextLoop> loopsThatRun()
+{
+    std::vector<TextLoop> loops;
+    for (const TextLoop loop : allTextLoops) {
+        if (textLoopRuns(loop))
+            loops.push_back(loop);
+        else
+            std::cout << "skipped the " << textLoopName(loop) << " loop: this processor lacks it\n";
+    }
+    return loops;
 }
 
 template <typename NextSize>
@@ -91,16 +106,19 @@ TEST(ConversionBlocks, TextToSeqGivesTheByteRulesResultWhateverTheSplit)
         longest += "{LEFTARROW}";
         single += "aZ09";
     }
-    for (unsigned seed = 1; seed <= 6; ++seed) {
-        const std::string text = seed == 5 ? longest : seed == 6 ? single : trickyText(20000, seed);
-        const std::string expected = referenceTextToSeq(text);
-        std::mt19937 random(seed);
-        std::uniform_int_distribution<std::size_t> small(1, 40);
-        std::uniform_int_distribution<std::size_t> large(1, 70000);
-        EXPECT_EQ(textToSeqInBlocks(text, [&] { return text.size(); }), expected) << "one block, seed " << seed;
-        EXPECT_EQ(textToSeqInBlocks(text, [] { return std::size_t{1}; }), expected) << "bytes, seed " << seed;
-        EXPECT_EQ(textToSeqInBlocks(text, [&] { return small(random); }), expected) << "small, seed " << seed;
-        EXPECT_EQ(textToSeqInBlocks(text, [&] { return large(random); }), expected) << "large, seed " << seed;
+    for (const TextLoop loop : loopsThatRun()) {
+        for (unsigned seed = 1; seed <= 6; ++seed) {
+            const std::string text = seed == 5 ? longest : seed == 6 ? single : trickyText(20000, seed);
+            const std::string expected = referenceTextToSeq(text);
+            const std::string where = std::string(textLoopName(loop)) + ", seed " + std::to_string(seed);
+            std::mt19937 random(seed);
+            std::uniform_int_distribution<std::size_t> small(1, 40);
+            std::uniform_int_distribution<std::size_t> large(1, 70000);
+            EXPECT_EQ(textToSeqInBlocks(loop, text, [&] { return text.size(); }), expected) << "one block, " << where;
+            EXPECT_EQ(textToSeqInBlocks(loop, text, [] { return std::size_t{1}; }), expected) << "bytes, " << where;
+            EXPECT_EQ(textToSeqInBlocks(loop, text, [&] { return small(random); }), expected) << "small, " << where;
+            EXPECT_EQ(textToSeqInBlocks(loop, text, [&] { return large(random); }), expected) << "large, " << where;
+        }
     }
 }
 
@@ -116,20 +134,23 @@ TEST(ConversionBlocks, TextToSeqGivesTheByteRulesResultAtEveryOffset)
         "{" + std::string(17, 'A') + "}", "{" + std::string(30, 'A') + "}", "{" + std::string(70, 'A') + "}",
         "{" + std::string(62, 'A'), "{LEFTARROW}{UPARROW}{POUND}{VLINE}{CROSS}{SRETURN}{LLCORNER}",
     };
-    for (const std::string& piece : pieces) {
-        for (std::size_t offset = 0; offset <= 140; ++offset) {
-            const std::string text = std::string(offset, 'a') + piece + std::string(100, 'B');
-            const std::string expected = referenceTextToSeq(text);
-            EXPECT_EQ(textToSeqInBlocks(text, [&] { return text.size(); }), expected)
-                << "whole, offset " << offset << ", piece " << piece;
-            // And with a block ending right after the piece's first byte.
-            bool first = true;
-            const auto cut = [&] {
-                const std::size_t size = first ? offset + 1 : text.size();
-                first = false;
-                return size;
-            };
-            EXPECT_EQ(textToSeqInBlocks(text, cut), expected) << "cut, offset " << offset << ", piece " << piece;
+    for (const TextLoop loop : loopsThatRun()) {
+        for (const std::string& piece : pieces) {
+            for (std::size_t offset = 0; offset <= 140; ++offset) {
+                const std::string text = std::string(offset, 'a') + piece + std::string(100, 'B');
+                const std::string expected = referenceTextToSeq(text);
+                EXPECT_EQ(textToSeqInBlocks(loop, text, [&] { return text.size(); }), expected)
+                    << textLoopName(loop) << ", whole, offset " << offset << ", piece " << piece;
+                // And with a block ending right after the piece's first byte.
+                bool first = true;
+                const auto cut = [&] {
+                    const std::size_t size = first ? offset + 1 : text.size();
+                    first = false;
+                    return size;
+                };
+                EXPECT_EQ(textToSeqInBlocks(loop, text, cut), expected)
+                    << textLoopName(loop) << ", cut, offset " << offset << ", piece " << piece;
+            }
         }
     }
 }
