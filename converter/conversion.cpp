@@ -22,7 +22,6 @@
 
 #include "conversion.h"
 
-#include "ansi_screen.h"
 #include "byte_lanes.h"
 #include "code_table.h"
 
@@ -437,11 +436,12 @@ private:
 
 }  // namespace
 
-std::unique_ptr<BlockConverter> makeConverter(wchar_t direction)
+std::unique_ptr<BlockConverter> makeSeqToTextBlocks()
 {
-    if (direction == 't')
-        return std::make_unique<SeqToTextBlocks>();
-    if (direction == 'a')
-        return makeAnsiScreen();
+    return std::make_unique<SeqToTextBlocks>();
+}
+
+std::unique_ptr<BlockConverter> makeTextToSeqBlocks()
+{
     return std::make_unique<TextToSeqBlocks>();
 }

@@ -1,0 +1,387 @@
+#include "screen_editor.h"
+
+#include <algorithm>
+#include <cstring>
+#include <iterator>
+
+using screen::cellCount;
+using screen::columns;
+using screen::plainSpace;
+using screen::rows;
+
+namespace {
+
+constexpr std::uint8_t returnCode = 13;
+constexpr std::uint8_t shiftedReturn = 141;
+constexpr std::uint8_t deleteCode = 20;
+constexpr std::uint8_t insertCode = 148;
+constexpr std::uint8_t quoteCode = 34;
+
+// The code that selects each colour, by colour number.
+constexpr std::uint8_t colourCodes[16] = {144, 5, 28, 159, 156, 30, 31, 158, 129, 149, 150, 151, 152, 153, 154, 155};
+
+constexpr bool isControl(std::size_t code)
+{
+    return code < 32 || (code >= 128 && code < 160);
+}
+
+// The screen code each code puts on the screen: printable codes always, and
+// control codes when quote or insert mode shows them instead of acting.
+constexpr std::array<std::uint8_t, 256> makeScreenCodes()
+{
+    std::array<std::uint8_t, 256> screenCodes{};
+    for (std::size_t code = 0; code < 256; ++code) {
+        std::size_t shown = 0;
+        if (code < 32)
+            shown = code + 128;  // reversed @ to left arrow
+        else if (code < 64)
+            shown = code;
+        else if (code < 96)
+            shown = code - 64;
+        else if (code < 128)
+            shown = code - 32;  // prints like 192-223
+        else if (code < 160)
+            shown = code + 64;  // reversed graphics of 64-95
+        else if (code < 192)
+            shown = code - 64;
+        else if (code < 255)
+            shown = code - 128;  // 224-254 print like 160-190
+        else
+            shown = 94;  // 255 prints like 126 and 222
+        screenCodes[code] = static_cast<std::uint8_t>(shown);
+    }
+    return screenCodes;
+}
+
+constexpr std::array<std::uint8_t, 256> screenCodes = makeScreenCodes();
+
+// The colour each colour code selects.
+constexpr std::array<std::uint8_t, 256> makeColourOfCode()
+{
+    std::array<std::uint8_t, 256> colours{};
+    for (std::uint8_t colour = 0; colour < 16; ++colour)
+        colours[colourCodes[colour]] = colour;
+    return colours;
+}
+
+constexpr std::array<std::uint8_t, 256> colourOfCode = makeColourOfCode();
+
+// The modes, each with a table of its own: normal, quote mode, insert mode.
+enum Mode : std::uint8_t { normal, quoted, inserting };
+
+// What the loop does with a code: the commonest codes take one path, all
+// others go to `act`.
+enum class Path : std::uint8_t { print, none, colour, act };
+
+// All the loop needs to know of a code in one load.
+struct Step {
+    Path path;
+    std::uint8_t screenCode;  // stored at the cursor, or in the cursor's shadow
+    std::uint8_t colourKept;  // 0 for a colour code that acts, else all ones
+    std::uint8_t colourSet;   // the colour it selects then, else 0
+    std::uint8_t advance;     // 1 for a code that prints: the cursor moves right
+    std::uint16_t away;       // 0 for a code that prints, else the shadow's offset
+};
+
+constexpr bool selectsColour(std::size_t code)
+{
+    return std::find(std::begin(colourCodes), std::end(colourCodes), code) != std::end(colourCodes);
+}
+
+constexpr Path pathOf(Mode mode, std::size_t code)
+{
+    // In insert mode every code counts the inserts down or adds one.
+    if (mode == inserting || code == quoteCode || code == returnCode || code == shiftedReturn || code == deleteCode)
+        return Path::act;
+    // Quote mode shows every other control code.
+    if (!isControl(code) || mode == quoted)
+        return Path::print;
+    if (selectsColour(code))
+        return Path::colour;
+    switch (code) {
+    case 14: case 17: case 18: case 19: case 29: case 142: case 145: case 146: case 147: case insertCode: case 157:
+        return Path::act;
+    default: return Path::none;
+    }
+}
+
+constexpr std::array<Step, 256> makeSteps(Mode mode, std::uint16_t shadow)
+{
+    std::array<Step, 256> steps{};
+    for (std::size_t code = 0; code < 256; ++code) {
+        const Path path = pathOf(mode, code);
+        const bool selects = path == Path::colour;
+        const bool prints = path == Path::print;
+        steps[code] = {path,
+                       screenCodes[code],
+                       static_cast<std::uint8_t>(selects ? 0 : 0xFF),
+                       static_cast<std::uint8_t>(selects ? colourOfCode[code] : 0),
+                       static_cast<std::uint8_t>(prints ? 1 : 0),
+                       static_cast<std::uint16_t>(prints ? 0 : shadow)};
+    }
+    return steps;
+}
+
+}  // namespace
+
+ScreenEditor::ScreenEditor()
+{
+    codes.fill(plainSpace);
+    colours.fill(screen::lightBlue);
+}
+
+std::size_t ScreenEditor::print(const std::uint8_t* input, std::size_t size, ScreenOutput& to)
+{
+    static constexpr std::array<std::array<Step, 256>, 3> stepsByMode = {
+        makeSteps(normal, shadow), makeSteps(quoted, shadow), makeSteps(inserting, shadow)};
+    output = &to;
+    more = true;
+    const std::uint8_t* next = input;
+    const std::uint8_t* const end = input + size;
+    // The loop's own copies of what the commonest codes use, so that they
+    // stay in registers; `act` takes them from `state`.
+    std::size_t cell = 0;
+    std::size_t rowEnd = 0;
+    std::uint8_t colour = 0;
+    std::uint8_t reverse = 0;
+    const Step* steps = nullptr;
+    const auto sync = [&] {
+        state.row = cell / columns;
+        state.column = cell % columns;
+        state.colour = colour;
+    };
+    const auto resync = [&] {
+        cell = state.row * columns + state.column;
+        rowEnd = (state.row + 1) * columns;
+        colour = state.colour;
+        reverse = state.reverse;
+        steps = stepsByMode[state.inserts != 0 ? inserting : state.quote ? quoted : normal].data();
+    };
+    resync();
+    while (next != end) {
+        const std::uint8_t code = *next++;
+        const Step step = steps[code];
+        if (step.path <= Path::colour) {
+            // Random input mixes these codes at random: choosing without a
+            // branch spares the many mispredicted ones. A colour code that
+            // acts selects its colour; one shown in quote mode prints, and
+            // keeps the colour as any other.
+            colour = (colour & step.colourKept) | step.colourSet;
+            // An index from the table, since compilers turn a choice into a branch.
+            const std::size_t at = cell | step.away;
+            // A shown control code is reversed already; reverse adds nothing to it.
+            codes[at] = step.screenCode | reverse;
+            colours[at] = colour;
+            cell += step.advance;
+            if (cell != rowEnd)
+                continue;
+            // Printed in the last column: the links decide where the cursor goes.
+            --cell;
+            sync();
+            moveOnFromLastColumn();
+        } else {
+            sync();
+            act(code);
+            if (state.inserts != 0)
+                state.quote = false;
+        }
+        resync();
+        if (!more)
+            break;
+    }
+    sync();
+    output = nullptr;
+    return static_cast<std::size_t>(next - input);
+}
+
+void ScreenEditor::end(ScreenOutput& to) const
+{
+    to.inputEnded(codes.data(), colours.data(), state.lowerCase);
+}
+
+void ScreenEditor::act(std::uint8_t code)
+{
+    if (code == returnCode || code == shiftedReturn)
+        return lineEnd();
+    if (state.inserts != 0)
+        return code == insertCode ? insert() : putCell(code);
+    if (!isControl(code) || (state.quote && code != deleteCode))
+        return putCell(code);
+    switch (code) {
+    case 17:  // down; from the last row the screen scrolls first
+        if (state.row == rows - 1)
+            state.row -= scroll();
+        ++state.row;
+        break;
+    case 145:  // up
+        if (state.row > 0)
+            --state.row;
+        break;
+    case 29:  // right, never linking rows
+        if (state.column + 1 < columns) {
+            ++state.column;
+            break;
+        }
+        state.column = 0;
+        if (state.row == rows - 1)
+            state.row -= scroll();
+        ++state.row;
+        break;
+    case 157:  // left
+        if (state.column > 0) {
+            --state.column;
+        } else if (state.row > 0) {
+            --state.row;
+            state.column = columns - 1;
+        }
+        break;
+    case 19: state.row = state.column = 0; break;
+    case 147:
+        more = output->screenCleared(codes.data(), colours.data(), state.lowerCase) && more;
+        std::fill_n(codes.begin(), cellCount, plainSpace);
+        std::fill_n(colours.begin(), cellCount, state.colour);
+        linked.fill(false);
+        state.row = state.column = 0;
+        break;
+    case 18: state.reverse = 128; break;
+    case 146: state.reverse = 0; break;
+    case 14: state.lowerCase = true; break;
+    case 142: state.lowerCase = false; break;
+    case deleteCode: remove(); break;
+    case insertCode: insert(); break;
+    default: break;  // the colour codes and those that do nothing are the loop's
+    }
+}
+
+void ScreenEditor::putCell(std::uint8_t code)
+{
+    if (state.inserts != 0)
+        --state.inserts;
+    const std::size_t at = state.row * columns + state.column;
+    codes[at] = screenCodes[code] | state.reverse;
+    colours[at] = state.colour;
+    if (code == quoteCode)
+        state.quote = !state.quote;
+    if (state.column + 1 < columns)
+        ++state.column;
+    else
+        moveOnFromLastColumn();
+}
+
+void ScreenEditor::moveOnFromLastColumn()
+{
+    state.column = 0;
+    // From the first row of an 80-column line into its second.
+    if (state.row + 1 < rows && linked[state.row + 1]) {
+        ++state.row;
+        return;
+    }
+    const bool second = linked[state.row];
+    if (state.row == rows - 1)
+        state.row -= scroll();
+    // From the second row the cursor goes to the line below; a one-row line
+    // takes the row below as its second, whatever that row holds.
+    if (!second) {
+        linked[state.row + 1] = true;
+        if (state.row + 2 < rows)
+            linked[state.row + 2] = false;
+    }
+    ++state.row;
+}
+
+std::size_t ScreenEditor::scroll()
+{
+    // The whole top line leaves, one row at a time.
+    const std::size_t count = linked[1] ? 2 : 1;
+    for (std::size_t i = 0; i < count; ++i) {
+        more = output->rowLeaves(codes.data(), colours.data(), state.lowerCase) && more;
+        std::memmove(&codes[0], &codes[columns], cellCount - columns);
+        std::memmove(&colours[0], &colours[columns], cellCount - columns);
+        std::copy(linked.begin() + 1, linked.end(), linked.begin());
+        std::fill(&codes[cellCount - columns], &codes[cellCount], plainSpace);
+        std::fill(&colours[cellCount - columns], &colours[cellCount], state.colour);
+        linked[rows - 1] = false;
+    }
+    return count;
+}
+
+std::size_t ScreenEditor::lastRowOfLine(std::size_t row) const
+{
+    return row + 1 < rows && linked[row + 1] ? row + 1 : row;
+}
+
+void ScreenEditor::lineEnd()
+{
+    state.quote = false;
+    state.reverse = 0;
+    state.inserts = 0;
+    std::size_t last = lastRowOfLine(state.row);
+    if (last == rows - 1)
+        last -= scroll();
+    state.row = last + 1;
+    state.column = 0;
+}
+
+void ScreenEditor::blank(std::size_t cell)
+{
+    codes[cell] = plainSpace;
+    colours[cell] = state.colour;
+}
+
+void ScreenEditor::remove()
+{
+    if (state.column == 0 && !linked[state.row]) {
+        // At the start of a line: back to the end of the line above, and
+        // nothing moves.
+        if (state.row == 0)
+            return;
+        --state.row;
+        state.column = columns - 1;
+        return blank(state.row * columns + state.column);
+    }
+    if (state.column > 0) {
+        --state.column;
+    } else {
+        --state.row;
+        state.column = columns - 1;
+    }
+    // The rest of the line closes up, across the row boundary of an 80-column line.
+    const std::size_t at = state.row * columns + state.column;
+    const std::size_t end = (lastRowOfLine(state.row) + 1) * columns;
+    std::memmove(&codes[at], &codes[at + 1], end - at - 1);
+    std::memmove(&colours[at], &colours[at + 1], end - at - 1);
+    blank(end - 1);
+}
+
+void ScreenEditor::insert()
+{
+    std::size_t last = lastRowOfLine(state.row);
+    std::size_t lineEndCell = last * columns + columns - 1;
+    if (codes[lineEndCell] != plainSpace || state.row * columns + state.column == lineEndCell) {
+        // No room at the end of the line: an 80-column line takes no insert,
+        // a 40-column one grows by a blank row.
+        if (linked[last])
+            return;
+        if (last == rows - 1) {
+            const std::size_t scrolled = scroll();
+            state.row -= scrolled;
+            last -= scrolled;
+        } else {
+            // The rows below move down; the bottom row is lost.
+            const std::size_t from = (last + 1) * columns;
+            std::memmove(&codes[from + columns], &codes[from], cellCount - columns - from);
+            std::memmove(&colours[from + columns], &colours[from], cellCount - columns - from);
+            std::copy_backward(linked.begin() + static_cast<std::ptrdiff_t>(last) + 1, linked.end() - 1,
+                               linked.end());
+            std::fill_n(&codes[from], columns, plainSpace);
+            std::fill_n(&colours[from], columns, state.colour);
+        }
+        linked[last + 1] = true;
+        lineEndCell = (last + 2) * columns - 1;
+    }
+    const std::size_t at = state.row * columns + state.column;
+    std::memmove(&codes[at + 1], &codes[at], lineEndCell - at);
+    std::memmove(&colours[at + 1], &colours[at], lineEndCell - at);
+    blank(at);
+    ++state.inserts;
+}
