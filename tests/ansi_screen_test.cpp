@@ -420,11 +420,11 @@ TEST(AnsiScreen, DoesWhatTheMachineDoes)
         {"\"AB\" 30 157 157 148", "r0: _/greenAB; cursor 0,0"},
         {"96 126 160 192 222 224 254 255", "r0: {64}{94}{96}{64}{94}{96}{126}{94}; cursor 0,8"},
         {"18 160 146 0 7 8 9 10 128 131 \"A\"", "r0: [{96}]A; cursor 0,2"},
-        // Characters pushed right by an insert keep their colours.
+        // Cells an insert pushes keep their colours; a code shown in insert mode under reverse; a
+        // reversed space ends a full line; a DELETE at column 0 blanks in the text colour.
         {"28 \"AB\" 157 157 5 148", "r0: _/whiteA/redB/red; cursor 0,0"},
-        // A control code shown in insert mode while reverse is on.
         {"18 \"A\" 157 148 17", "r0: [Q][A]; cursor 0,1"},
-        // The cell blanked by a delete at column 0, then pushed into view.
+        {"18 \"A\" 32×79 146 19 148 \"X\"", "r0: X[_]×39; r1+: [_]×40; cursor 0,1"},
         {"\"A\" 13 28 20 5 148 \"X\" 29 \"Y\"", "r0: A_×38X/white; r1+: _/redY/white; cursor 1,2"},
     };
     for (const auto& [input, notation] : examples) {
