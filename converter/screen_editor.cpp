@@ -74,14 +74,16 @@ enum Mode : std::uint8_t { normal, quoted, inserting };
 enum class Path : std::uint8_t { print, none, colour, act };
 
 // All the loop needs to know of a code in one load.
+// Eight bytes, so that the table is indexed without a multiply.
 struct Step {
     Path path;
-    std::uint8_t screenCode;  // stored at the cursor, or in the cursor's shadow
+    std::uint8_t screenCode;  // stored at the cursor, or in the cursor's shadow; reverse included
     std::uint8_t colourKept;  // 0 for a colour code that acts, else all ones
     std::uint8_t colourSet;   // the colour it selects then, else 0
     std::uint8_t advance;     // 1 for a code that prints: the cursor moves right
     std::uint16_t away;       // 0 for a code that prints, else the shadow's offset
 };
+static_assert(sizeof(Step) == 8);
 
 constexpr bool selectsColour(std::size_t code)
 {
@@ -105,7 +107,9 @@ constexpr Path pathOf(Mode mode, std::size_t code)
     }
 }
 
-constexpr std::array<Step, 256> makeSteps(Mode mode, std::uint16_t shadow)
+// The steps of `mode`; `reverse` is 128 while reverse is on. A shown control
+// code is reversed already; reverse adds nothing to it.
+constexpr std::array<Step, 256> makeSteps(Mode mode, std::uint8_t reverse, std::uint16_t shadow)
 {
     std::array<Step, 256> steps{};
     for (std::size_t code = 0; code < 256; ++code) {
@@ -113,7 +117,7 @@ constexpr std::array<Step, 256> makeSteps(Mode mode, std::uint16_t shadow)
         const bool selects = path == Path::colour;
         const bool prints = path == Path::print;
         steps[code] = {path,
-                       screenCodes[code],
+                       static_cast<std::uint8_t>(screenCodes[code] | reverse),
                        static_cast<std::uint8_t>(selects ? 0 : 0xFF),
                        static_cast<std::uint8_t>(selects ? colourOfCode[code] : 0),
                        static_cast<std::uint8_t>(prints ? 1 : 0),
@@ -132,8 +136,10 @@ ScreenEditor::ScreenEditor()
 
 std::size_t ScreenEditor::print(const std::uint8_t* input, std::size_t size, ScreenOutput& to)
 {
-    static constexpr std::array<std::array<Step, 256>, 3> stepsByMode = {
-        makeSteps(normal, shadow), makeSteps(quoted, shadow), makeSteps(inserting, shadow)};
+    // By mode, and within each without reverse and with it.
+    static constexpr std::array<std::array<Step, 256>, 6> stepsByMode = {
+        makeSteps(normal, 0, shadow),  makeSteps(normal, 128, shadow),    makeSteps(quoted, 0, shadow),
+        makeSteps(quoted, 128, shadow), makeSteps(inserting, 0, shadow), makeSteps(inserting, 128, shadow)};
     output = &to;
     more = true;
     const std::uint8_t* next = input;
@@ -143,7 +149,6 @@ std::size_t ScreenEditor::print(const std::uint8_t* input, std::size_t size, Scr
     std::size_t cell = 0;
     std::size_t rowEnd = 0;
     std::uint8_t colour = 0;
-    std::uint8_t reverse = 0;
     const Step* steps = nullptr;
     const auto sync = [&] {
         state.row = cell / columns;
@@ -154,36 +159,42 @@ std::size_t ScreenEditor::print(const std::uint8_t* input, std::size_t size, Scr
         cell = state.row * columns + state.column;
         rowEnd = (state.row + 1) * columns;
         colour = state.colour;
-        reverse = state.reverse;
-        steps = stepsByMode[state.inserts != 0 ? inserting : state.quote ? quoted : normal].data();
+        const Mode mode = state.inserts != 0 ? inserting : state.quote ? quoted : normal;
+        steps = stepsByMode[2 * mode + (state.reverse != 0 ? 1 : 0)].data();
     };
     resync();
     while (next != end) {
-        const std::uint8_t code = *next++;
-        const Step step = steps[code];
-        if (step.path <= Path::colour) {
+        // No code moves the cursor more than one cell, so only the last of
+        // a chunk can reach the row's end: the loop checks one bound a code.
+        const std::uint8_t* const chunkEnd = next + std::min<std::size_t>(end - next, rowEnd - cell);
+        const Step* step = nullptr;
+        while (next != chunkEnd) {
+            step = &steps[*next++];
+            if (step->path > Path::colour)
+                break;
             // Random input mixes these codes at random: choosing without a
             // branch spares the many mispredicted ones. A colour code that
             // acts selects its colour; one shown in quote mode prints, and
             // keeps the colour as any other.
-            colour = (colour & step.colourKept) | step.colourSet;
+            colour = (colour & step->colourKept) | step->colourSet;
             // An index from the table, since compilers turn a choice into a branch.
-            const std::size_t at = cell | step.away;
-            // A shown control code is reversed already; reverse adds nothing to it.
-            codes[at] = step.screenCode | reverse;
+            const std::size_t at = cell | step->away;
+            codes[at] = step->screenCode;
             colours[at] = colour;
-            cell += step.advance;
-            if (cell != rowEnd)
-                continue;
+            cell += step->advance;
+        }
+        if (step != nullptr && step->path > Path::colour) {
+            sync();
+            act(next[-1]);
+            if (state.inserts != 0)
+                state.quote = false;
+        } else if (cell == rowEnd) {
             // Printed in the last column: the links decide where the cursor goes.
             --cell;
             sync();
             moveOnFromLastColumn();
         } else {
-            sync();
-            act(code);
-            if (state.inserts != 0)
-                state.quote = false;
+            continue;
         }
         resync();
         if (!more)
