@@ -69,9 +69,27 @@ constexpr std::array<std::uint8_t, 256> colourOfCode = makeColourOfCode();
 // The modes, each with a table of its own: normal, quote mode, insert mode.
 enum Mode : std::uint8_t { normal, quoted, inserting };
 
-// What the loop does with a code: the commonest codes take one path, all
-// others go to `act`.
-enum class Path : std::uint8_t { print, none, colour, act };
+// What a code does in a mode. The loop takes the first three itself, without
+// a branch between them; `act` takes the rest.
+enum class Path : std::uint8_t {
+    print,       // put a screen code at the cursor and move on
+    none,        // do nothing
+    colour,      // select a text colour
+    put,         // put a screen code, counting the inserts or switching quote mode
+    lineEnd,
+    remove,
+    insert,
+    down,
+    up,
+    right,
+    left,
+    home,
+    clear,
+    reverseOn,
+    reverseOff,
+    lowerCase,
+    upperCase,
+};
 
 // All the loop needs to know of a code in one load.
 // Eight bytes, so that the table is indexed without a multiply.
@@ -92,17 +110,32 @@ constexpr bool selectsColour(std::size_t code)
 
 constexpr Path pathOf(Mode mode, std::size_t code)
 {
-    // In insert mode every code counts the inserts down or adds one.
-    if (mode == inserting || code == quoteCode || code == returnCode || code == shiftedReturn || code == deleteCode)
-        return Path::act;
+    if (code == returnCode || code == shiftedReturn)
+        return Path::lineEnd;
+    // In insert mode every other code counts the inserts down, or adds one.
+    if (mode == inserting)
+        return code == insertCode ? Path::insert : Path::put;
+    if (code == quoteCode)
+        return Path::put;
+    if (code == deleteCode)
+        return Path::remove;
     // Quote mode shows every other control code.
     if (!isControl(code) || mode == quoted)
         return Path::print;
     if (selectsColour(code))
         return Path::colour;
     switch (code) {
-    case 14: case 17: case 18: case 19: case 29: case 142: case 145: case 146: case 147: case insertCode: case 157:
-        return Path::act;
+    case insertCode: return Path::insert;
+    case 17: return Path::down;
+    case 145: return Path::up;
+    case 29: return Path::right;
+    case 157: return Path::left;
+    case 19: return Path::home;
+    case 147: return Path::clear;
+    case 18: return Path::reverseOn;
+    case 146: return Path::reverseOff;
+    case 14: return Path::lowerCase;
+    case 142: return Path::upperCase;
     default: return Path::none;
     }
 }
@@ -185,7 +218,7 @@ std::size_t ScreenEditor::print(const std::uint8_t* input, std::size_t size, Scr
         }
         if (step != nullptr && step->path > Path::colour) {
             sync();
-            act(next[-1]);
+            act(static_cast<std::uint8_t>(step->path), next[-1]);
             if (state.inserts != 0)
                 state.quote = false;
         } else if (cell == rowEnd) {
@@ -210,25 +243,23 @@ void ScreenEditor::end(ScreenOutput& to) const
     to.inputEnded(codes.data(), colours.data(), state.lowerCase);
 }
 
-void ScreenEditor::act(std::uint8_t code)
+void ScreenEditor::act(std::uint8_t action, std::uint8_t code)
 {
-    if (code == returnCode || code == shiftedReturn)
-        return lineEnd();
-    if (state.inserts != 0)
-        return code == insertCode ? insert() : putCell(code);
-    if (!isControl(code) || (state.quote && code != deleteCode))
-        return putCell(code);
-    switch (code) {
-    case 17:  // down; from the last row the screen scrolls first
+    switch (static_cast<Path>(action)) {
+    case Path::put: return putCell(code);
+    case Path::lineEnd: return lineEnd();
+    case Path::remove: return remove();
+    case Path::insert: return insert();
+    case Path::down:  // from the last row the screen scrolls first
         if (state.row == rows - 1)
             state.row -= scroll();
         ++state.row;
         break;
-    case 145:  // up
+    case Path::up:
         if (state.row > 0)
             --state.row;
         break;
-    case 29:  // right, never linking rows
+    case Path::right:  // never linking rows
         if (state.column + 1 < columns) {
             ++state.column;
             break;
@@ -238,7 +269,7 @@ void ScreenEditor::act(std::uint8_t code)
             state.row -= scroll();
         ++state.row;
         break;
-    case 157:  // left
+    case Path::left:
         if (state.column > 0) {
             --state.column;
         } else if (state.row > 0) {
@@ -246,21 +277,21 @@ void ScreenEditor::act(std::uint8_t code)
             state.column = columns - 1;
         }
         break;
-    case 19: state.row = state.column = 0; break;
-    case 147:
+    case Path::home: state.row = state.column = 0; break;
+    case Path::clear:
         more = output->screenCleared(codes.data(), colours.data(), state.lowerCase) && more;
         std::fill_n(codes.begin(), cellCount, plainSpace);
         std::fill_n(colours.begin(), cellCount, state.colour);
         linked.fill(false);
         state.row = state.column = 0;
         break;
-    case 18: state.reverse = 128; break;
-    case 146: state.reverse = 0; break;
-    case 14: state.lowerCase = true; break;
-    case 142: state.lowerCase = false; break;
-    case deleteCode: remove(); break;
-    case insertCode: insert(); break;
-    default: break;  // the colour codes and those that do nothing are the loop's
+    case Path::reverseOn: state.reverse = 128; break;
+    case Path::reverseOff: state.reverse = 0; break;
+    case Path::lowerCase: state.lowerCase = true; break;
+    case Path::upperCase: state.lowerCase = false; break;
+    case Path::print:
+    case Path::none:
+    case Path::colour: break;  // the loop's
     }
 }
 

@@ -73,8 +73,9 @@ private:
         bool lowerCase = false;                   // character set 2 is on
     };
 
-    // The codes the loop leaves to these all go through `act`.
-    void act(std::uint8_t code);
+    // The codes the loop leaves to these all go through `act`, which the
+    // loop tells what the code does in the mode of the moment.
+    void act(std::uint8_t action, std::uint8_t code);
     void putCell(std::uint8_t code);
     void moveOnFromLastColumn();
     std::size_t scroll();
