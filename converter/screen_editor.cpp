@@ -165,6 +165,8 @@ ScreenEditor::ScreenEditor()
 {
     codes.fill(plainSpace);
     colours.fill(screen::lightBlue);
+    for (std::size_t row = 0; row < rows; ++row)
+        place[row] = static_cast<std::uint8_t>(row);
 }
 
 std::size_t ScreenEditor::print(const std::uint8_t* input, std::size_t size, ScreenOutput& to)
@@ -179,18 +181,20 @@ std::size_t ScreenEditor::print(const std::uint8_t* input, std::size_t size, Scr
     const std::uint8_t* const end = input + size;
     // The loop's own copies of what the commonest codes use, so that they
     // stay in registers; `act` takes them from `state`.
+    std::size_t rowStart = 0;
     std::size_t cell = 0;
     std::size_t rowEnd = 0;
     std::uint8_t colour = 0;
     const Step* steps = nullptr;
+    // Only `act` and moving on from the last column change the cursor's row.
     const auto sync = [&] {
-        state.row = cell / columns;
-        state.column = cell % columns;
+        state.column = cell - rowStart;
         state.colour = colour;
     };
     const auto resync = [&] {
-        cell = state.row * columns + state.column;
-        rowEnd = (state.row + 1) * columns;
+        rowStart = place[state.row] * columns;
+        cell = rowStart + state.column;
+        rowEnd = rowStart + columns;
         colour = state.colour;
         const Mode mode = state.inserts != 0 ? inserting : state.quote ? quoted : normal;
         steps = stepsByMode[2 * mode + (state.reverse != 0 ? 1 : 0)].data();
@@ -238,9 +242,19 @@ std::size_t ScreenEditor::print(const std::uint8_t* input, std::size_t size, Scr
     return static_cast<std::size_t>(next - input);
 }
 
+ScreenRows ScreenEditor::screenRows() const
+{
+    ScreenRows screenRows{};
+    for (std::size_t row = 0; row < rows; ++row) {
+        screenRows.codes[row] = &codes[place[row] * columns];
+        screenRows.colours[row] = &colours[place[row] * columns];
+    }
+    return screenRows;
+}
+
 void ScreenEditor::end(ScreenOutput& to) const
 {
-    to.inputEnded(codes.data(), colours.data(), state.lowerCase);
+    to.inputEnded(screenRows(), state.lowerCase);
 }
 
 void ScreenEditor::act(std::uint8_t action, std::uint8_t code)
@@ -279,7 +293,7 @@ void ScreenEditor::act(std::uint8_t action, std::uint8_t code)
         break;
     case Path::home: state.row = state.column = 0; break;
     case Path::clear:
-        more = output->screenCleared(codes.data(), colours.data(), state.lowerCase) && more;
+        more = output->screenCleared(screenRows(), state.lowerCase) && more;
         std::fill_n(codes.begin(), cellCount, plainSpace);
         std::fill_n(colours.begin(), cellCount, state.colour);
         linked.fill(false);
@@ -299,7 +313,7 @@ void ScreenEditor::putCell(std::uint8_t code)
 {
     if (state.inserts != 0)
         --state.inserts;
-    const std::size_t at = state.row * columns + state.column;
+    const std::size_t at = cellAt(state.row, state.column);
     codes[at] = screenCodes[code] | state.reverse;
     colours[at] = state.colour;
     if (code == quoteCode)
@@ -336,13 +350,14 @@ std::size_t ScreenEditor::scroll()
     // The whole top line leaves, one row at a time.
     const std::size_t count = linked[1] ? 2 : 1;
     for (std::size_t i = 0; i < count; ++i) {
-        more = output->rowLeaves(codes.data(), colours.data(), state.lowerCase) && more;
-        std::memmove(&codes[0], &codes[columns], cellCount - columns);
-        std::memmove(&colours[0], &colours[columns], cellCount - columns);
+        const std::size_t top = place[0] * columns;
+        more = output->rowLeaves(&codes[top], &colours[top], state.lowerCase) && more;
+        // The rows move up by their places alone; the top row's cells come
+        // in at the bottom, blank.
+        std::rotate(place.begin(), place.begin() + 1, place.end());
         std::copy(linked.begin() + 1, linked.end(), linked.begin());
-        std::fill(&codes[cellCount - columns], &codes[cellCount], plainSpace);
-        std::fill(&colours[cellCount - columns], &colours[cellCount], state.colour);
         linked[rows - 1] = false;
+        blankRow(rows - 1);
     }
     return count;
 }
@@ -370,6 +385,18 @@ void ScreenEditor::blank(std::size_t cell)
     colours[cell] = state.colour;
 }
 
+void ScreenEditor::blankRow(std::size_t row)
+{
+    std::fill_n(&codes[cellAt(row, 0)], columns, plainSpace);
+    std::fill_n(&colours[cellAt(row, 0)], columns, state.colour);
+}
+
+void ScreenEditor::move(std::size_t from, std::size_t to)
+{
+    codes[to] = codes[from];
+    colours[to] = colours[from];
+}
+
 void ScreenEditor::remove()
 {
     if (state.column == 0 && !linked[state.row]) {
@@ -379,7 +406,7 @@ void ScreenEditor::remove()
             return;
         --state.row;
         state.column = columns - 1;
-        return blank(state.row * columns + state.column);
+        return blank(cellAt(state.row, state.column));
     }
     if (state.column > 0) {
         --state.column;
@@ -388,18 +415,21 @@ void ScreenEditor::remove()
         state.column = columns - 1;
     }
     // The rest of the line closes up, across the row boundary of an 80-column line.
-    const std::size_t at = state.row * columns + state.column;
-    const std::size_t end = (lastRowOfLine(state.row) + 1) * columns;
-    std::memmove(&codes[at], &codes[at + 1], end - at - 1);
-    std::memmove(&colours[at], &colours[at + 1], end - at - 1);
-    blank(end - 1);
+    const std::size_t last = lastRowOfLine(state.row);
+    for (std::size_t row = state.row, column = state.column;; ++row, column = 0) {
+        const std::size_t start = cellAt(row, 0);
+        std::memmove(&codes[start + column], &codes[start + column + 1], columns - 1 - column);
+        std::memmove(&colours[start + column], &colours[start + column + 1], columns - 1 - column);
+        if (row == last)
+            return blank(start + columns - 1);
+        move(cellAt(row + 1, 0), start + columns - 1);
+    }
 }
 
 void ScreenEditor::insert()
 {
     std::size_t last = lastRowOfLine(state.row);
-    std::size_t lineEndCell = last * columns + columns - 1;
-    if (codes[lineEndCell] != plainSpace || state.row * columns + state.column == lineEndCell) {
+    if (codes[cellAt(last, columns - 1)] != plainSpace || (state.row == last && state.column == columns - 1)) {
         // No room at the end of the line: an 80-column line takes no insert,
         // a 40-column one grows by a blank row.
         if (linked[last])
@@ -409,21 +439,29 @@ void ScreenEditor::insert()
             state.row -= scrolled;
             last -= scrolled;
         } else {
-            // The rows below move down; the bottom row is lost.
-            const std::size_t from = (last + 1) * columns;
-            std::memmove(&codes[from + columns], &codes[from], cellCount - columns - from);
-            std::memmove(&colours[from + columns], &colours[from], cellCount - columns - from);
+            // The rows below move down by their places; the bottom row is
+            // lost, and its cells become the new row.
+            const std::uint8_t bottom = place[rows - 1];
+            std::copy_backward(place.begin() + static_cast<std::ptrdiff_t>(last) + 1, place.end() - 1, place.end());
+            place[last + 1] = bottom;
             std::copy_backward(linked.begin() + static_cast<std::ptrdiff_t>(last) + 1, linked.end() - 1,
                                linked.end());
-            std::fill_n(&codes[from], columns, plainSpace);
-            std::fill_n(&colours[from], columns, state.colour);
+            blankRow(last + 1);
         }
         linked[last + 1] = true;
-        lineEndCell = (last + 2) * columns - 1;
+        ++last;
     }
-    const std::size_t at = state.row * columns + state.column;
-    std::memmove(&codes[at + 1], &codes[at], lineEndCell - at);
-    std::memmove(&colours[at + 1], &colours[at], lineEndCell - at);
-    blank(at);
+    // From the line's end back to the cursor, each cell moves one on; the
+    // last cell's content is lost.
+    for (std::size_t row = last;; --row) {
+        const std::size_t start = cellAt(row, 0);
+        const std::size_t column = row == state.row ? state.column : 0;
+        std::memmove(&codes[start + column + 1], &codes[start + column], columns - 1 - column);
+        std::memmove(&colours[start + column + 1], &colours[start + column], columns - 1 - column);
+        if (row == state.row)
+            break;
+        move(cellAt(row - 1, columns - 1), start);
+    }
+    blank(cellAt(state.row, state.column));
     ++state.inserts;
 }

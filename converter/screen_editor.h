@@ -18,6 +18,13 @@ inline constexpr std::uint8_t lightBlue = 14;   // the text colour at power-on
 
 }  // namespace screen
 
+/// The rows of the screen, top to bottom: for each its 40 screen codes and
+/// its 40 colours.
+struct ScreenRows {
+    std::array<const std::uint8_t*, screen::rows> codes;
+    std::array<const std::uint8_t*, screen::rows> colours;
+};
+
 /// What the editor tells the output it feeds. Cells come row by row, each a
 /// screen code (128 and up reversed) and a colour 0-15; `lowerCase` says that
 /// character set 2 shows them. Each call that returns false asks the editor to
@@ -30,10 +37,10 @@ public:
     virtual bool rowLeaves(const std::uint8_t* codes, const std::uint8_t* colours, bool lowerCase) = 0;
 
     /// The whole screen, as it was just before a clear.
-    virtual bool screenCleared(const std::uint8_t* codes, const std::uint8_t* colours, bool lowerCase) = 0;
+    virtual bool screenCleared(const ScreenRows& screen, bool lowerCase) = 0;
 
     /// The whole screen, as the input left it.
-    virtual void inputEnded(const std::uint8_t* codes, const std::uint8_t* colours, bool lowerCase) = 0;
+    virtual void inputEnded(const ScreenRows& screen, bool lowerCase) = 0;
 };
 
 /// The screen as the machine has it just after power-on, and what each code
@@ -84,6 +91,12 @@ private:
     void remove();
     void insert();
     void blank(std::size_t cell);
+    void blankRow(std::size_t row);
+    void move(std::size_t from, std::size_t to);
+    ScreenRows screenRows() const;
+
+    // Where row `row`'s cell in `column` is kept.
+    std::size_t cellAt(std::size_t row, std::size_t column) const { return place[row] * screen::columns + column; }
 
     // A cell that prints nothing stores into its shadow, a second screen
     // that no output sees, so that the loop needs no branch for it.
@@ -92,7 +105,10 @@ private:
 
     std::array<std::uint8_t, shadow + screen::cellCount> codes;
     std::array<std::uint8_t, shadow + screen::cellCount> colours;
-    std::array<bool, screen::rows> linked{};  // the row continues the one above
+    std::array<bool, screen::rows> linked{};       // the row continues the one above
+    // Where each row's cells are kept, by row: scrolling moves the places,
+    // not the cells.
+    std::array<std::uint8_t, screen::rows> place{};
     State state;
     ScreenOutput* output = nullptr;  // while printing
     bool more = true;                // no output asked to stop

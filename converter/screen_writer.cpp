@@ -288,13 +288,13 @@ char* writeRow(const std::uint8_t* lineCodes, const std::uint8_t* lineColours, b
 }
 
 // Writes rows 0 to the last that holds anything but plain spaces.
-char* writeScreen(const std::uint8_t* codes, const std::uint8_t* colours, bool lowerCase, char* out)
+char* writeScreen(const ScreenRows& screen, bool lowerCase, char* out)
 {
     std::size_t used = rows;
-    while (used > 0 && usedLength(codes + (used - 1) * columns) == 0)
+    while (used > 0 && usedLength(screen.codes[used - 1]) == 0)
         --used;
     for (std::size_t line = 0; line < used; ++line)
-        out = writeRow(codes + line * columns, colours + line * columns, lowerCase, out);
+        out = writeRow(screen.codes[line], screen.colours[line], lowerCase, out);
     return out;
 }
 
@@ -331,16 +331,13 @@ private:
         return out <= lastRoom;
     }
 
-    bool screenCleared(const std::uint8_t* codes, const std::uint8_t* colours, bool lowerCase) override
+    bool screenCleared(const ScreenRows& screen, bool lowerCase) override
     {
-        out = writeScreen(codes, colours, lowerCase, out);
+        out = writeScreen(screen, lowerCase, out);
         return out <= lastRoom;
     }
 
-    void inputEnded(const std::uint8_t* codes, const std::uint8_t* colours, bool lowerCase) override
-    {
-        out = writeScreen(codes, colours, lowerCase, out);
-    }
+    void inputEnded(const ScreenRows& screen, bool lowerCase) override { out = writeScreen(screen, lowerCase, out); }
 
     ScreenEditor editor;
     char* out = nullptr;             // where the next byte goes

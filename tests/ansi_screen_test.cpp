@@ -223,8 +223,8 @@ Afterwards afterwardsOf(const std::string& notation)
 
 struct Ignored final : ScreenOutput {
     bool rowLeaves(const std::uint8_t*, const std::uint8_t*, bool) override { return true; }
-    bool screenCleared(const std::uint8_t*, const std::uint8_t*, bool) override { return true; }
-    void inputEnded(const std::uint8_t*, const std::uint8_t*, bool) override {}
+    bool screenCleared(const ScreenRows&, bool) override { return true; }
+    void inputEnded(const ScreenRows&, bool) override {}
 };
 
 const std::u32string a39(39, U'A');
