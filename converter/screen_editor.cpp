@@ -91,8 +91,8 @@ enum class Path : std::uint8_t {
     upperCase,
 };
 
-// All the loop needs to know of a code in one load.
-// Eight bytes, so that the table is indexed without a multiply.
+// All the loop needs to know of a code, in eight bytes, so that the table is
+// indexed without a multiply.
 struct Step {
     Path path;
     std::uint8_t screenCode;  // stored at the cursor, or in the cursor's shadow; reverse included
