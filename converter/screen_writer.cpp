@@ -248,11 +248,11 @@ char* writeRow(const std::uint8_t* lineCodes, const std::uint8_t* lineColours, b
     // Neighbouring cells mostly look alike: the colours are looked up
     // only where the look changes. Two looks can show the same colours
     // (black either way), which writes no sequence, as two equal cells.
-    std::uint8_t shownLook = 0xFF;  // no look: the first cell writes both colours
-    std::uint16_t shown = 0xFFFF;   // foreground in the low byte, background in the high
-    const auto writeCell = [&](std::size_t i) {
+    std::size_t shownLook = 0xFF;  // no look: the first cell writes both colours
+    std::uint16_t shown = 0xFFFF;  // foreground in the low byte, background in the high
+    for (std::size_t i = 0; i < end; ++i) {
         const std::uint8_t code = lineCodes[i];
-        const auto look = static_cast<std::uint8_t>((code & reversedLook) | lineColours[i]);
+        const std::size_t look = (code & reversedLook) | lineColours[i];
         if (look != shownLook) {
             shownLook = look;
             const std::uint16_t pair = colourPairs[look];
@@ -264,25 +264,7 @@ char* writeRow(const std::uint8_t* lineCodes, const std::uint8_t* lineColours, b
             shown = pair;
         }
         out = copyGlyph(glyphs[code], out);
-    };
-    // Eight cells at a time: when all look like the cell before them, as in
-    // most of a picture, only their glyphs go out.
-    constexpr std::uint64_t reversedBits = 0x8080808080808080ULL;
-    constexpr std::uint64_t eachCell = 0x0101010101010101ULL;
-    std::size_t i = 0;
-    for (; i + 8 <= end; i += 8) {
-        const std::uint64_t looks = (codeTable::load64(reinterpret_cast<const char*>(lineCodes + i)) & reversedBits) |
-                                    codeTable::load64(reinterpret_cast<const char*>(lineColours + i));
-        if (looks == shownLook * eachCell) {
-            for (std::size_t cell = i; cell < i + 8; ++cell)
-                out = copyGlyph(glyphs[lineCodes[cell]], out);
-        } else {
-            for (std::size_t cell = i; cell < i + 8; ++cell)
-                writeCell(cell);
-        }
     }
-    for (; i < end; ++i)
-        writeCell(i);
     std::memcpy(out, rowEnd, rowEndLength);
     return out + rowEndLength;
 }
