@@ -143,7 +143,7 @@ void expectColours(std::initializer_list<ColourCase> cases)
     }
 }
 
-// The notation of the machine's worked examples. Input: decimal codes and
+// The notation of the table of what the machine does. Input: decimal codes and
 // "TEXT", each perhaps repeated, as 65×40.
 std::string inputOf(const std::string& notation)
 {
