@@ -1,6 +1,6 @@
 // In-memory speed of the two lookups, the two conversion loops and the screen.
 
-#include "ansi_screen.h"
+#include "screen_writer.h"
 #include "code_table.h"
 #include "inputs.h"
 #include "conversion.h"

@@ -23,7 +23,6 @@
 
 #include "conversion.h"
 
-#include "ansi_screen.h"
 #include "code_table.h"
 #include "text_loop.h"
 
@@ -292,11 +291,12 @@ private:
 
 }  // namespace
 
-std::unique_ptr<BlockConverter> makeConverter(wchar_t direction)
+std::unique_ptr<BlockConverter> makeSeqToTextBlocks()
 {
-    if (direction == 't')
-        return std::make_unique<SeqToTextBlocks>();
-    if (direction == 'a')
-        return makeAnsiScreen();
+    return std::make_unique<SeqToTextBlocks>();
+}
+
+std::unique_ptr<BlockConverter> makeTextToSeqBlocks()
+{
     return std::make_unique<TextToSeqBlocks>();
 }

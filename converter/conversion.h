@@ -73,6 +73,8 @@ public:
     virtual std::size_t finish(char* output, std::size_t room) = 0;
 };
 
-/// The converter for `direction`: 't' writes text from SEQ codes, 's' SEQ codes
-/// from text, 'a' the screen that SEQ codes print, in ANSI colour.
-std::unique_ptr<BlockConverter> makeConverter(wchar_t direction);
+/// A converter that writes the text form of SEQ codes.
+std::unique_ptr<BlockConverter> makeSeqToTextBlocks();
+
+/// A converter that writes the SEQ codes of tagged text.
+std::unique_ptr<BlockConverter> makeTextToSeqBlocks();

@@ -5,6 +5,7 @@
 #include "disk_image.h"
 #include "option_parser.h"
 #include "platform.h"
+#include "screen_writer.h"
 #include "utf8.h"
 
 #include <cerrno>
@@ -81,6 +82,19 @@ std::wstring_view orEmpty(const wchar_t* text)
 }
 
 constexpr std::size_t blockSize = 64 * 1024;
+
+}  // namespace
+
+std::unique_ptr<BlockConverter> makeConverter(wchar_t direction)
+{
+    if (direction == 't')
+        return makeSeqToTextBlocks();
+    if (direction == 'a')
+        return makeAnsiScreen();
+    return makeTextToSeqBlocks();
+}
+
+namespace {
 
 // The converter and its buffers, made before either file is opened, so that
 // memory running out costs nothing the user had.

@@ -1,6 +1,9 @@
 #pragma once
 
+#include "conversion.h"
 #include "option_parser.h"
+
+#include <memory>
 
 /// The command line options, ending with a row of id -1.
 extern const OptionDef optionTable[];
@@ -11,3 +14,7 @@ int kalmoraMain(int argc, wchar_t* argv[]);
 
 /// Prints the message for memory that ran out. Returns the exit status for it, 1.
 int reportOutOfMemory();
+
+/// The converter for `direction`: 't' writes text from SEQ codes, 's' SEQ codes
+/// from text, 'a' the screen that SEQ codes print, in ANSI colour.
+std::unique_ptr<BlockConverter> makeConverter(wchar_t direction);

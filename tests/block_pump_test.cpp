@@ -1,5 +1,6 @@
 #include "block_pump.h"
 #include "conversion.h"
+#include "main.h"
 #include "process.h"
 
 #include <gtest/gtest.h>

@@ -1,8 +1,7 @@
 #pragma once
 
-// The screen direction: SEQ codes printed to a C64 screen of 40 by 25 cells
-// as its screen editor prints them, and the picture written out as UTF-8 text
-// with 24-bit ANSI colour sequences.
+// The screen direction's writer: the rows of the screen that SEQ codes print,
+// written out as UTF-8 text with 24-bit ANSI colour sequences.
 
 #include "conversion.h"
 
