@@ -33,7 +33,7 @@ int openMemoryAt(const void* address)
 
 TEST(BlockPump, ReportsTheFirstFailureInInputOrder)
 {
-    // Three blocks of one code, with no mapped page after them.
+    // Three blocks: code 65 ("a"), then one code throughout; no mapped page after them.
     const std::size_t length = 3 * blockSize;
     const long page = ::sysconf(_SC_PAGESIZE);
     void* mapped = ::mmap(nullptr, length + static_cast<std::size_t>(page), PROT_READ | PROT_WRITE,
@@ -55,10 +55,11 @@ TEST(BlockPump, ReportsTheFirstFailureInInputOrder)
         // A full disk is reported as a failed write, ahead of the read that fails later.
         {"/dev/full", PumpResult::Failure::writing, ENOSPC, 0},
         // The screen is written once the input has ended, never after a failed read.
-        {"out", PumpResult::Failure::reading, EIO, 0, 'a', '\0'},
+        {"out", PumpResult::Failure::reading, EIO, 0, 'a', '\x13'},  // "a", then {HOME}s
     };
     for (const auto& sample : cases) {
         std::fill(codes, codes + length, sample.code);
+        codes[0] = '\x41';
         const int input = openMemoryAt(codes);
         if (input < 0)
             GTEST_SKIP() << "this system cannot read /proc/self/mem";
