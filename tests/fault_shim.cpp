@@ -3,7 +3,7 @@
 // so the console keeps working.
 //   KALMORA_FAULT_LOCK=pass    every lock request succeeds without locking
 //   KALMORA_FAULT_LOCK=refuse  every exclusive lock request is refused as held elsewhere
-//   KALMORA_FAULT_LOCK=nolock  every lock request fails with ENOLCK, as on a file system without locks
+//   KALMORA_FAULT_LOCK=nolock  every lock request fails with ENOLCK (a file system without locks)
 //   KALMORA_FAULT_PAUSE=FIFO   the first exclusive lock request waits for a byte from FIFO
 //   KALMORA_FAULT_HELD=FIFO    the first exclusive lock granted waits for a byte from FIFO
 //   KALMORA_FAULT_LOCKSIGNAL=N the first exclusive lock request raises signal N
@@ -16,14 +16,9 @@
 //   KALMORA_FAULT_CLOSE=N      closing a file that was written fails with error N
 //                              (as a network file system reports a late write error)
 //   KALMORA_FAULT_CLOSESIGNAL=N  closing a file that was written raises signal N first
-//   KALMORA_FAULT_RENAME=A>B   before the first write to a file, A is renamed B (and
-//                              a folder renamed away gets an empty one in its place)
-//   KALMORA_FAULT_FSTAT=N      fstat of a file open for writing fails with error N
-//   KALMORA_FAULT_FCHMOD=N     fchmod fails with error N
-//   KALMORA_FAULT_NOFSETID=1   the run may not keep set-user-ID bits when writing
-//                              (as a user who is not root)
-//   KALMORA_FAULT_THREAD=N     starting a thread fails with error N
-//   KALMORA_FAULT_THREADFIRST=1  a thread started reads a file before the program goes on
+//   KALMORA_FAULT_RENAME=A>B   the first write to a file first renames A to B (a folder gets an empty successor)
+//   KALMORA_FAULT_FSTAT=N, KALMORA_FAULT_FCHMOD=N  fstat of a file open for writing, fchmod, fail with error N
+//   KALMORA_FAULT_THREAD=N     starting a thread fails with error N; =-1: the thread reads before the start returns
 
 #include <atomic>
 #include <cerrno>
@@ -32,15 +27,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include <dlfcn.h>
 #include <fcntl.h>
-#include <linux/capability.h>
-#include <pthread.h>
 #include <sched.h>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace {
@@ -91,16 +84,12 @@ int fakeLock(bool exclusive)
     static bool signalled = false;
     if (exclusive)
         pauseOnce("KALMORA_FAULT_PAUSE", paused);
-    if (exclusive && !signalled && number("KALMORA_FAULT_LOCKSIGNAL") != 0) {
-        signalled = true;
+    if (exclusive && number("KALMORA_FAULT_LOCKSIGNAL") != 0 && !std::exchange(signalled, true))
         ::raise(number("KALMORA_FAULT_LOCKSIGNAL"));
-    }
     if (lockIs("pass"))
         return 0;
-    if (lockIs("nolock")) {
-        errno = ENOLCK;
-        return -1;
-    }
+    if (lockIs("nolock"))
+        return errno = ENOLCK, -1;
     if (exclusive && lockIs("refuse")) {
         errno = EWOULDBLOCK;
         return -1;
@@ -108,13 +97,11 @@ int fakeLock(bool exclusive)
     return -2;
 }
 
-// The result of a real lock call, after the pause KALMORA_FAULT_HELD asks for.
-int granted(bool exclusive, int result)
+// Returns true with errno set when the fault `name` is asked for.
+bool failing(const char* name)
 {
-    static bool paused = false;
-    if (exclusive && result == 0)
-        pauseOnce("KALMORA_FAULT_HELD", paused);
-    return result;
+    errno = number(name);
+    return errno != 0;
 }
 
 int fakeOpen(const char* path, int flags)
@@ -134,36 +121,20 @@ int fakeOpen(const char* path, int flags)
 // Descriptors written to since they were opened, for KALMORA_FAULT_CLOSE.
 bool written[1024];
 
-// Does what KALMORA_FAULT_RENAME asks, once.
 void renameOnce()
 {
     static bool renamed = false;
     const char* value = setting("KALMORA_FAULT_RENAME");
     const char* arrow = value != nullptr ? std::strchr(value, '>') : nullptr;
-    if (arrow == nullptr || renamed)
+    if (arrow == nullptr || std::exchange(renamed, true))
         return;
-    renamed = true;
     const std::string from(value, arrow);
     struct stat status {};
     if (::rename(from.c_str(), arrow + 1) == 0 && ::stat(arrow + 1, &status) == 0 && S_ISDIR(status.st_mode))
         ::mkdir(from.c_str(), 0700);
 }
 
-// Reads begun since a thread was started, for KALMORA_FAULT_THREADFIRST.
-std::atomic<int> readsStarted{0};
-
-// Gives up the right to keep set-user-ID bits on writing (CAP_FSETID).
-__attribute__((constructor)) void dropFsetid()
-{
-    if (setting("KALMORA_FAULT_NOFSETID") == nullptr)
-        return;
-    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
-    __user_cap_data_struct data[2] = {};
-    ::syscall(SYS_capget, &header, data);
-    data[0].effective &= ~(1u << CAP_FSETID);
-    data[0].permitted &= ~(1u << CAP_FSETID);
-    ::syscall(SYS_capset, &header, data);
-}
+std::atomic<int> readsStarted{0};  // since the last thread started
 
 }  // namespace
 
@@ -172,7 +143,11 @@ extern "C" {
 int flock(int file, int operation)
 {
     const int faked = fakeLock((operation & LOCK_EX) != 0);
-    return faked != -2 ? faked : granted((operation & LOCK_EX) != 0, next<int (*)(int, int)>("flock")(file, operation));
+    static bool paused = false;
+    const int result = faked != -2 ? faked : next<int (*)(int, int)>("flock")(file, operation);
+    if (result == 0 && (operation & LOCK_EX) != 0)
+        pauseOnce("KALMORA_FAULT_HELD", paused);  // as granted
+    return result;
 }
 
 int fcntl(int file, int command, ...)
@@ -212,30 +187,22 @@ int openat(int folder, const char* path, int flags, ...)
 
 int fstat(int file, struct stat* status)
 {
-    if (file > 2 && number("KALMORA_FAULT_FSTAT") != 0 && (::fcntl(file, F_GETFL) & O_ACCMODE) != O_RDONLY) {
-        errno = number("KALMORA_FAULT_FSTAT");
-        return -1;
-    }
-    return next<int (*)(int, struct stat*)>("fstat")(file, status);
+    const bool writable = file > 2 && (::fcntl(file, F_GETFL) & O_ACCMODE) != O_RDONLY;
+    return writable && failing("KALMORA_FAULT_FSTAT") ? -1 : next<int (*)(int, struct stat*)>("fstat")(file, status);
 }
 
 int fchmod(int file, mode_t mode)
 {
-    if (number("KALMORA_FAULT_FCHMOD") != 0) {
-        errno = number("KALMORA_FAULT_FCHMOD");
-        return -1;
-    }
-    return next<int (*)(int, mode_t)>("fchmod")(file, mode);
+    return failing("KALMORA_FAULT_FCHMOD") ? -1 : next<int (*)(int, mode_t)>("fchmod")(file, mode);
 }
 
 int pthread_create(pthread_t* thread, const pthread_attr_t* attributes, void* (*start)(void*), void* argument)
 {
-    if (number("KALMORA_FAULT_THREAD") != 0)
-        return number("KALMORA_FAULT_THREAD");
+    const int fault = number("KALMORA_FAULT_THREAD");
     readsStarted = 0;
-    const int result = next<int (*)(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*)>("pthread_create")(
-        thread, attributes, start, argument);
-    while (result == 0 && setting("KALMORA_FAULT_THREADFIRST") != nullptr && readsStarted == 0)
+    const int result =
+        fault > 0 ? fault : next<decltype(&pthread_create)>("pthread_create")(thread, attributes, start, argument);
+    while (result == 0 && fault < 0 && readsStarted == 0)
         ::sched_yield();
     return result;
 }
@@ -248,8 +215,7 @@ int openat64(int folder, const char* path, int flags, ...) __attribute__((alias(
 ssize_t read(int file, void* data, size_t size)
 {
     static bool readOnce = false;
-    if (file > 2)
-        ++readsStarted;
+    readsStarted += file > 2 ? 1 : 0;
     if (file > 2 && number("KALMORA_FAULT_READ") != 0) {
         if (readOnce) {
             errno = number("KALMORA_FAULT_READ");
