@@ -9,6 +9,7 @@
 #include "utf8.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cwchar>
 #include <memory>
 #include <new>
@@ -42,6 +43,21 @@ constexpr OptionDef optionTable[] = {
 namespace {
 
 constexpr std::size_t maxNameLength = 256;
+// Where wide strings are UTF-16, a character may take two units.
+constexpr std::size_t maxNameUnits = 2 * maxNameLength;
+
+// Counts characters, a surrogate pair as one.
+std::size_t characterCount(std::wstring_view text)
+{
+    std::size_t count = 0;
+    for (std::size_t i = 0; i < text.size(); ++i, ++count) {
+        const auto unit = static_cast<std::uint32_t>(text[i]);
+        if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < text.size() &&
+            static_cast<std::uint32_t>(text[i + 1]) >= 0xDC00 && static_cast<std::uint32_t>(text[i + 1]) <= 0xDFFF)
+            ++i;
+    }
+    return count;
+}
 
 // Every text the program prints. "%s" and "%u" mark where a name, a value or
 // an error number goes.
@@ -181,8 +197,8 @@ int convert(Buffers& buffers, InputSource& infile, const wchar_t* inputFile, int
 
 int run(int argc, wchar_t* argv[])
 {
-    wchar_t inputFile[maxNameLength + 1] = {};
-    wchar_t outputFile[maxNameLength + 1] = {};
+    wchar_t inputFile[maxNameUnits + 1] = {};
+    wchar_t outputFile[maxNameUnits + 1] = {};
     wchar_t direction = 0;
     COptionParser args(argc, argv, optionTable);
 
@@ -202,12 +218,12 @@ int run(int argc, wchar_t* argv[])
         case ID_INPUT:
         case ID_OUTPUT: {
             // A shortened name could overwrite some other file.
-            if (value.size() > maxNameLength) {
+            if (characterCount(value) > maxNameLength) {
                 print(nameTooLong, {value});
                 return 1;
             }
             wchar_t* name = args.CurrentId() == ID_INPUT ? inputFile : outputFile;
-            std::wmemset(name, 0, maxNameLength + 1);
+            std::wmemset(name, 0, maxNameUnits + 1);
             value.copy(name, value.size());
             break;
         }

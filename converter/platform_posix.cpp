@@ -3,6 +3,7 @@
 #include "debug_report.h"
 #include "utf8.h"
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -11,6 +12,7 @@
 #include <string_view>
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -23,22 +25,32 @@ namespace {
 // as it does where the system enforces share modes itself.
 constexpr unsigned sharingViolation = EACCES;
 
-// A signal handler may not build strings, so the names it removes are
-// prepared here beforehand, with a flag that says whether each one is ours.
-constexpr std::size_t maxPathBytes = 8192;
-char temporaryName[maxPathBytes];
-char placeholderName[maxPathBytes];
-volatile std::sig_atomic_t ownsTemporary = 0;
-volatile std::sig_atomic_t ownsPlaceholder = 0;
+// A file this run made under a name in the output's folder, for removal when
+// the run fails or is stopped. A signal handler may not build strings, so the
+// name is prepared beforehand, together with the file it must still name:
+// a file another program has put under the name meanwhile is left alone.
+constexpr std::size_t maxNameBytes = 4096;
+struct MadeFile {
+    volatile std::sig_atomic_t armed = 0;
+    dev_t device = 0;
+    ino_t inode = 0;
+    char name[maxNameBytes] = {};
+};
+MadeFile hiddenFile;       // the new file, while it has a hidden name
+MadeFile placeholderFile;  // the empty file that holds a new output's name
+volatile std::sig_atomic_t outputFolder = -1;
 
 // The output of the run between openOutput and commitOutput or discardOutput.
 struct Output {
     int file = -1;          // what the conversion writes to
     int held = -1;          // the output itself, held for the run; -1 when written directly
+    int folder = -1;        // the output's folder, opened once, while a new file is made in it
     bool created = false;   // `held` is an empty placeholder this run made
     bool anonymous = false; // `file` has no name yet
-    std::string target;     // the output's path with symbolic links followed
-    std::string temporary;  // the new file's hidden name beside the target, once it has one
+    bool setMode = false;   // `file` replaces a file and takes on its mode at the end
+    mode_t mode = 0;        // that mode's permission bits
+    std::string name;       // the output's name in `folder`, symbolic links followed
+    std::string temporary;  // the new file's hidden name in `folder`, once it has one
 };
 Output pending;
 
@@ -51,40 +63,86 @@ void writeAllTo(int file, const std::string& bytes)
     writeFile(file, bytes.data(), bytes.size(), ignored);
 }
 
-extern "C" void removeOwnFilesAndDie(int signalNumber)
+bool isSameFile(const struct stat& a, const struct stat& b)
 {
-    if (ownsTemporary != 0)
-        ::unlink(temporaryName);
-    if (ownsPlaceholder != 0)
-        ::unlink(placeholderName);
-    ::signal(signalNumber, SIG_DFL);
-    ::raise(signalNumber);
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-bool remember(char (&slot)[maxPathBytes], const std::string& path, volatile std::sig_atomic_t& owns)
+// Tells the handler about `made` under `name` before the name can show it.
+bool arm(MadeFile& made, const std::string& name, const struct stat& status)
 {
-    if (path.size() >= maxPathBytes)
+    if (name.size() >= maxNameBytes)
         return false;
-    owns = 0;
-    path.copy(slot, path.size());
-    slot[path.size()] = '\0';
-    owns = 1;
+    made.armed = 0;
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    name.copy(made.name, name.size());
+    made.name[name.size()] = '\0';
+    made.device = status.st_dev;
+    made.inode = status.st_ino;
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    made.armed = 1;
     return true;
 }
 
-// Keeps the termination signals away while a name changes hands, so the
-// handler never removes a finished output or misses a file just made.
+// Removes the name of `made` if it still names that very file; safe in a
+// signal handler.
+void removeIfOurs(MadeFile& made)
+{
+    struct stat now {};
+    if (made.armed != 0 && ::fstatat(outputFolder, made.name, &now, AT_SYMLINK_NOFOLLOW) == 0 &&
+        now.st_dev == made.device && now.st_ino == made.inode)
+        ::unlinkat(outputFolder, made.name, 0);
+    made.armed = 0;
+}
+
+extern "C" void removeOwnFilesAndDie(int signalNumber)
+{
+    removeIfOurs(hiddenFile);
+    removeIfOurs(placeholderFile);
+    // Ends the process by the same signal, so whoever started it sees which.
+    ::signal(signalNumber, SIG_DFL);
+    sigset_t only;
+    sigemptyset(&only);
+    sigaddset(&only, signalNumber);
+    ::pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
+    ::raise(signalNumber);
+}
+
+// Calls `use` with every signal whose default action ends the process and
+// that a handler can catch. SIGPIPE and SIGXFSZ are left out: they are ignored,
+// so that they end the run as a failed write.
+template <typename Use>
+void forEachEndingSignal(Use use)
+{
+    for (const int signalNumber : {SIGHUP, SIGINT, SIGQUIT, SIGILL, SIGTRAP, SIGABRT, SIGBUS, SIGFPE, SIGUSR1,
+                                   SIGSEGV, SIGUSR2, SIGALRM, SIGTERM, SIGXCPU, SIGVTALRM, SIGPROF, SIGSYS})
+        use(signalNumber);
+#ifdef SIGPOLL
+    use(SIGPOLL);
+#endif
+#ifdef SIGPWR
+    use(SIGPWR);
+#endif
+#ifdef SIGSTKFLT
+    use(SIGSTKFLT);
+#endif
+#ifdef SIGRTMIN
+    for (int signalNumber = SIGRTMIN; signalNumber <= SIGRTMAX; ++signalNumber)
+        use(signalNumber);
+#endif
+}
+
+// Keeps signals away while a name changes hands, so the handler never sees
+// a record that is half written or out of date.
 class SignalsHeld {
 public:
     SignalsHeld()
     {
-        sigset_t held;
-        sigemptyset(&held);
-        for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP})
-            sigaddset(&held, signalNumber);
-        ::sigprocmask(SIG_BLOCK, &held, &m_before);
+        sigset_t all;
+        sigfillset(&all);
+        ::pthread_sigmask(SIG_BLOCK, &all, &m_before);
     }
-    ~SignalsHeld() { ::sigprocmask(SIG_SETMASK, &m_before, nullptr); }
+    ~SignalsHeld() { ::pthread_sigmask(SIG_SETMASK, &m_before, nullptr); }
     SignalsHeld(const SignalsHeld&) = delete;
     SignalsHeld& operator=(const SignalsHeld&) = delete;
 
@@ -118,16 +176,9 @@ unsigned hold(int file, bool exclusive)
     return 0;
 }
 
-bool isSameFile(const struct stat& a, const struct stat& b)
+unsigned lastError()
 {
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
-
-// Whether `path` still names the file `status` describes.
-bool stillNamed(const std::string& path, const struct stat& status)
-{
-    struct stat now {};
-    return ::stat(path.c_str(), &now) == 0 && isSameFile(now, status);
+    return static_cast<unsigned>(errno);
 }
 
 std::string folderOf(const std::string& path)
@@ -152,7 +203,7 @@ bool followLinks(const std::string& path, std::string& target, unsigned& error)
         std::string link(static_cast<std::size_t>(status.st_size > 0 ? status.st_size : 256) + 1, '\0');
         const ssize_t size = ::readlink(target.c_str(), link.data(), link.size());
         if (size < 0 || static_cast<std::size_t>(size) >= link.size()) {
-            error = size < 0 ? static_cast<unsigned>(errno) : ENAMETOOLONG;
+            error = size < 0 ? lastError() : ENAMETOOLONG;
             return false;
         }
         link.resize(static_cast<std::size_t>(size));
@@ -160,8 +211,34 @@ bool followLinks(const std::string& path, std::string& target, unsigned& error)
     }
 }
 
-// A hidden name beside `target` that no other run picks at the same time.
-std::string hiddenNameBeside(const std::string& target)
+// Opens the folder of `target` for the steps that follow, and finds the name
+// in it. Returns -1 with `error` set.
+int openFolder(const std::string& target, std::string& name, unsigned& error)
+{
+    const std::string folder = folderOf(target);
+    name = target.substr(folder.size());
+    if (name.empty()) {
+        error = target.empty() ? ENOENT : EISDIR;  // a name that ends in "/" names a folder
+        return -1;
+    }
+#ifdef O_PATH
+    constexpr int access = O_PATH;  // needs no right to list the folder
+#else
+    constexpr int access = O_RDONLY;
+#endif
+    const int file = ::open(folder.empty() ? "." : folder.c_str(), access | O_DIRECTORY | O_CLOEXEC);
+    if (file < 0)
+        error = lastError();
+    return file;
+}
+
+std::string procPath(int file)
+{
+    return "/proc/self/fd/" + std::to_string(file);
+}
+
+// A hidden name beside `name` that no other run picks at the same time.
+std::string hiddenNameBeside(const std::string& name)
 {
     static unsigned long counter = 0;
     timespec now {};
@@ -171,81 +248,173 @@ std::string hiddenNameBeside(const std::string& target)
     std::string suffix;
     for (int i = 0; i < 8; ++i, mix /= 36)
         suffix += "0123456789abcdefghijklmnopqrstuvwxyz"[mix % 36];
-    const std::string base = target.substr(target.rfind('/') + 1).substr(0, 200);
-    return folderOf(target) + "." + base + ".kalmora-" + suffix;
+    return "." + name.substr(0, 200) + ".kalmora-" + suffix;
 }
 
-// Gives `out` a hidden unique name, either by making the file (`file` is -1)
-// or by linking the unnamed `file` there. Returns the descriptor of the file
-// made, `file` itself, or -1 with `error` set.
-int nameBeside(Output& out, int file, unsigned& error)
+// Gives a file a hidden unique name in the output's folder, either by making
+// it there with `mode` (`file` is -1) or by linking the unnamed `file` there.
+// Returns the descriptor of the file made, `file` itself, or -1 with `error` set.
+int nameBeside(Output& out, int file, mode_t mode, unsigned& error)
 {
+    struct stat status {};
+    if (file >= 0 && ::fstat(file, &status) != 0) {
+        error = lastError();
+        return -1;
+    }
     for (int attempt = 0; attempt < 100; ++attempt) {
-        const std::string name = hiddenNameBeside(out.target);
+        const std::string name = hiddenNameBeside(out.name);
         const SignalsHeld signalsHeld;
-        if (!remember(temporaryName, name, ownsTemporary)) {
-            error = ENAMETOOLONG;
-            return -1;
+        int made = file;
+        if (file >= 0) {
+            arm(hiddenFile, name, status);
+            if (::linkat(AT_FDCWD, procPath(file).c_str(), out.folder, name.c_str(), AT_SYMLINK_FOLLOW) != 0)
+                made = -1;
+        } else {
+            made = ::openat(out.folder, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, mode);
+            if (made >= 0 && ::fstat(made, &status) != 0) {
+                error = lastError();
+                ::unlinkat(out.folder, name.c_str(), 0);
+                ::close(made);
+                return -1;
+            }
+            if (made >= 0)
+                arm(hiddenFile, name, status);
         }
-        const int made = file < 0 ? ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666)
-                         : ::linkat(AT_FDCWD, ("/proc/self/fd/" + std::to_string(file)).c_str(), AT_FDCWD,
-                                    name.c_str(), AT_SYMLINK_FOLLOW) == 0 ? file : -1;
         if (made >= 0) {
             out.temporary = name;
             return made;
         }
-        error = static_cast<unsigned>(errno);
-        ownsTemporary = 0;
+        error = lastError();
+        hiddenFile.armed = 0;
         if (error != EEXIST)
             return -1;
     }
     return -1;
 }
 
-// Makes the file the conversion goes into, in the target's own folder so that
-// a rename can put it in place. Unnamed where the system allows, so that even
-// a killed run leaves nothing behind. Returns -1 with `error` set.
-int makeNewFile(Output& out, unsigned& error)
+// An unnamed file in the output's folder with `mode`, where the system can
+// make one and name it later through /proc; -1 where it cannot.
+int makeUnnamed(int folder, mode_t mode)
 {
 #ifdef O_TMPFILE
-    const std::string folder = folderOf(out.target);
-    const int file = ::open(folder.empty() ? "." : folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
-    if (file >= 0) {
-        // Naming it later goes through /proc; without that, use a named file.
-        if (::access(("/proc/self/fd/" + std::to_string(file)).c_str(), F_OK) == 0) {
-            out.anonymous = true;
-            return file;
-        }
+    const int file = ::openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
+    if (file >= 0 && ::access(procPath(file).c_str(), F_OK) == 0)
+        return file;
+    if (file >= 0)
         ::close(file);
-    }
+#else
+    static_cast<void>(folder);
+    static_cast<void>(mode);
 #endif
-    return nameBeside(out, -1, error);
+    return -1;
 }
 
-// The new file takes the place of the old one, so it takes on its owner,
-// group and permission bits as far as this process may set them.
-void keepOwnerAndMode(int file, const struct stat& old)
+// Makes the file the conversion goes into, in the output's folder so that a
+// rename can put it in place. Unnamed where the system allows, so that a
+// killed run leaves nothing behind. Returns -1 with `error` set.
+int makeNewFile(Output& out, mode_t mode, unsigned& error)
 {
-    if (::fchown(file, old.st_uid, old.st_gid) != 0 && ::fchown(file, static_cast<uid_t>(-1), old.st_gid) != 0) {
-        // Not permitted: the new file keeps this process's owner and group.
-    }
-    ::fchmod(file, old.st_mode & 07777);
+    const int file = makeUnnamed(out.folder, mode);
+    out.anonymous = file >= 0;
+    return file >= 0 ? file : nameBeside(out, -1, mode, error);
 }
 
-// Removes the files this run made for `out` and lets go of the output.
+constexpr int nameTaken = -2;
+
+// Links the held placeholder `file` (unnamed, or under its hidden name) under
+// the output's name, which fails if any file has that name. Returns 0 or the
+// error number.
+unsigned giveName(const Output& out, int file, bool unnamed)
+{
+    if (unnamed ? ::linkat(AT_FDCWD, procPath(file).c_str(), out.folder, out.name.c_str(), AT_SYMLINK_FOLLOW) == 0
+                : ::linkat(out.folder, out.temporary.c_str(), out.folder, out.name.c_str(), 0) == 0)
+        return 0;
+#ifdef RENAME_NOREPLACE
+    // A file system without hard links may still move a file without replacing.
+    if (!unnamed && (errno == EPERM || errno == EOPNOTSUPP || errno == EMLINK) &&
+        ::renameat2(out.folder, out.temporary.c_str(), out.folder, out.name.c_str(), RENAME_NOREPLACE) == 0)
+        return 0;
+#endif
+    return lastError();
+}
+
+// Where no held file can be named without replacing, the placeholder is made
+// under the name itself, and another run may open it before the hold is taken.
+int makePlaceholderUnderName(Output& out, unsigned& error)
+{
+    int file = -1;
+    {
+        const SignalsHeld signalsHeld;
+        file = ::openat(out.folder, out.name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
+        if (file < 0) {
+            error = lastError();
+            return error == EEXIST ? nameTaken : -1;
+        }
+        struct stat status {};
+        if (::fstat(file, &status) != 0) {
+            error = lastError();
+            ::unlinkat(out.folder, out.name.c_str(), 0);
+            ::close(file);
+            return -1;
+        }
+        arm(placeholderFile, out.name, status);
+    }
+    // Refused: another run holds it, and it is that run's to remove.
+    if ((error = hold(file, true)) != 0) {
+        placeholderFile.armed = 0;
+        ::close(file);
+        return -1;
+    }
+    return file;
+}
+
+// Makes the empty file that holds a new output's name for the run, and holds
+// it before it takes the name, so that no other run can take it for an
+// existing output: made unnamed (or under a hidden name), held, then linked
+// under the name. Returns its descriptor, -1 with `error` set, or `nameTaken`
+// when another file has the name by then.
+int makePlaceholder(Output& out, unsigned& error)
+{
+    int file = makeUnnamed(out.folder, 0666);
+    const bool unnamed = file >= 0;
+    if (!unnamed && (file = nameBeside(out, -1, 0666, error)) < 0)
+        return -1;
+    struct stat status {};
+    error = hold(file, true);
+    if (error == 0 && ::fstat(file, &status) != 0)
+        error = lastError();
+    if (error == 0 && !arm(placeholderFile, out.name, status))
+        error = ENAMETOOLONG;
+    if (error == 0)
+        error = giveName(out, file, unnamed);
+    if (error != 0)
+        placeholderFile.armed = 0;
+    removeIfOurs(hiddenFile);  // its hidden name, if it had one, has done its part
+    out.temporary.clear();
+    if (error == 0)
+        return file;
+    ::close(file);
+    if (error == EEXIST)
+        return nameTaken;
+    if (!unnamed && (error == EPERM || error == EOPNOTSUPP || error == EINVAL))
+        return makePlaceholderUnderName(out, error);
+    return -1;
+}
+
+// Removes the files this run made for `out` (those whose names still show
+// them) and lets go of the output.
 void dropOutput(Output& out)
 {
     {
         const SignalsHeld signalsHeld;
-        if (!out.temporary.empty())
-            ::unlink(out.temporary.c_str());
-        ownsTemporary = 0;
-        struct stat held {};
-        if (out.created && ::fstat(out.held, &held) == 0 && stillNamed(out.target, held))
-            ::unlink(out.target.c_str());
-        ownsPlaceholder = 0;
+        removeIfOurs(hiddenFile);
+        removeIfOurs(placeholderFile);
+        outputFolder = -1;
     }
-    ::close(out.held);
+    if (out.held >= 0 && out.held != out.file)
+        ::close(out.held);
+    if (out.folder >= 0)
+        ::close(out.folder);
 }
 
 Output takePending(int output)
@@ -253,7 +422,8 @@ Output takePending(int output)
     Output out = pending;
     pending = Output();
     if (out.file != output)
-        out = Output{output, -1, false, false, {}, {}};
+        out = Output{};
+    out.file = output;
     return out;
 }
 
@@ -337,6 +507,51 @@ int copyOfDescriptor(int number, bool writing, unsigned& error)
     return copy;
 }
 
+// Gives the finished new file the replaced file's mode, now that writing can
+// no longer clear its set-user-ID and set-group-ID bits. A failure counts only
+// when the bits are not already right.
+bool applyMode(const Output& out, unsigned& error)
+{
+    if (!out.setMode || ::fchmod(out.file, out.mode) == 0)
+        return true;
+    error = lastError();
+    struct stat status {};
+    return ::fstat(out.file, &status) == 0 && (status.st_mode & 07777) == out.mode;
+}
+
+// Opens the existing file `out.name` for the run. Returns its descriptor and
+// `status`, -1 with `error` set, or `nameTaken` when the name changed meanwhile.
+int openExisting(Output& out, int file, int input, struct stat& status, unsigned& error)
+{
+    if (::fstat(file, &status) != 0) {
+        error = lastError();
+        ::close(file);
+        return -1;
+    }
+    if (!S_ISREG(status.st_mode))
+        return file;
+    // Never remove or empty a file we do not hold.
+    struct stat inputStatus {};
+    if (::fstat(input, &inputStatus) != 0)
+        error = lastError();
+    else if (isSameFile(status, inputStatus))
+        error = sharingViolation;  // the same file by another name or link
+    else
+        error = hold(file, true);
+    if (error != 0) {
+        ::close(file);
+        return -1;
+    }
+    // A run that finished meanwhile may have put a new file under the name;
+    // the one we hold then is no longer the output.
+    struct stat now {};
+    if (::fstatat(out.folder, out.name.c_str(), &now, 0) != 0 || !isSameFile(now, status)) {
+        ::close(file);
+        return nameTaken;
+    }
+    return file;
+}
+
 }  // namespace
 
 void startProcess()
@@ -344,9 +559,11 @@ void startProcess()
     for (int stream = 0; stream <= 2; ++stream)
         closedAtStart[stream] = ::fcntl(stream, F_GETFD) < 0 && errno == EBADF;
     // A closed standard stream would give its number to the next file opened,
-    // and messages meant for the console would land in that file.
+    // and messages meant for the console would land in that file. Without a
+    // null device, the root folder, which takes no writes, fills the gap.
     for (int stream = 0; stream <= 2; ++stream) {
-        if (::fcntl(stream, F_GETFD) < 0 && errno == EBADF && ::open("/dev/null", O_RDWR) < 0)
+        if (::fcntl(stream, F_GETFD) < 0 && errno == EBADF && ::open("/dev/null", O_RDWR) < 0 &&
+            ::open("/", O_RDONLY | O_DIRECTORY) < 0)
             break;
     }
     // A reader that goes away, or a file-size limit, must end the run as a
@@ -355,13 +572,15 @@ void startProcess()
     std::signal(SIGXFSZ, SIG_IGN);
     struct sigaction action {};
     action.sa_handler = removeOwnFilesAndDie;
-    sigemptyset(&action.sa_mask);
-    for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP}) {
+    sigfillset(&action.sa_mask);
+    forEachEndingSignal([&action](int signalNumber) {
         struct sigaction before {};
-        // A signal ignored by whoever started us (nohup) stays ignored.
-        if (::sigaction(signalNumber, nullptr, &before) == 0 && before.sa_handler != SIG_IGN)
+        // A signal ignored by whoever started us (nohup) stays ignored, and
+        // one that something loaded before us handles stays with it.
+        if (::sigaction(signalNumber, nullptr, &before) == 0 && (before.sa_flags & SA_SIGINFO) == 0 &&
+            before.sa_handler == SIG_DFL)
             ::sigaction(signalNumber, &action, nullptr);
-    }
+    });
 }
 
 void writeConsole(std::wstring_view text)
@@ -386,13 +605,13 @@ int openInput(const wchar_t* name, unsigned& error)
         return copyOfDescriptor(number, false, error);
     const int file = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
     if (file < 0) {
-        error = static_cast<unsigned>(errno);
+        error = lastError();
         return -1;
     }
     // A folder opens for reading here but can never be read as a file.
     struct stat status {};
     if (::fstat(file, &status) != 0 || S_ISDIR(status.st_mode)) {
-        error = S_ISDIR(status.st_mode) ? EISDIR : static_cast<unsigned>(errno);
+        error = S_ISDIR(status.st_mode) ? EISDIR : lastError();
         ::close(file);
         return -1;
     }
@@ -414,88 +633,80 @@ int openOutput(const wchar_t* name, int input, unsigned& error)
     // replacement, no truncation, so a shell's ">" and ">>" keep their meaning.
     if (const int number = descriptorNamed(path, STDOUT_FILENO); number >= 0)
         return copyOfDescriptor(number, true, error);
+    Output out;
+    std::string target;
+    if (!followLinks(path, target, error))
+        return -1;
+    // Every later step works in this folder, even if it is renamed meanwhile.
+    out.folder = openFolder(target, out.name, error);
+    if (out.folder < 0)
+        return -1;
+    outputFolder = out.folder;
     // Another run may make, replace or remove the file between any two steps
     // here; every such change sends us round again.
     for (int attempt = 0; attempt < 16; ++attempt) {
-        Output out;
-        if (!followLinks(path, out.target, error))
-            return -1;
         // Open without truncating: an existing file keeps every byte until a
         // complete conversion replaces it.
-        int file = ::open(out.target.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
+        int file = ::openat(out.folder, out.name.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
+        struct stat status {};
         if (file < 0 && errno == ENOENT) {
-            // An empty placeholder holds the name for the run, as an existing file does.
-            file = ::open(out.target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
+            file = makePlaceholder(out, error);
             out.created = file >= 0;
-            if (file < 0 && errno == EEXIST)
-                continue;
+        } else if (file < 0) {
+            error = lastError();
+        } else {
+            file = openExisting(out, file, input, status, error);
         }
+        if (file == nameTaken)
+            continue;
         if (file < 0) {
-            error = static_cast<unsigned>(errno);
-            return -1;
-        }
-        struct stat outputStatus {};
-        if (::fstat(file, &outputStatus) != 0) {
-            error = static_cast<unsigned>(errno);
-            ::close(file);
+            dropOutput(out);
             return -1;
         }
         // Devices, pipes, sockets and terminals are written directly.
-        if (!S_ISREG(outputStatus.st_mode)) {
-            pending = Output{file, -1, false, false, out.target, {}};
+        if (!out.created && !S_ISREG(status.st_mode)) {
+            dropOutput(out);
+            pending = Output{};
+            pending.file = file;
             return file;
         }
-        // Never remove or empty a file we do not hold: when the hold is
-        // refused, the placeholder we made belongs to the run that holds it.
-        struct stat inputStatus {};
-        unsigned refused = 0;
-        if (::fstat(input, &inputStatus) != 0)
-            refused = static_cast<unsigned>(errno);
-        else if (isSameFile(outputStatus, inputStatus))
-            refused = sharingViolation;  // the same file by another name or link
-        else
-            refused = hold(file, true);
-        if (refused != 0) {
-            ::close(file);
-            error = refused;
-            return -1;
-        }
-        // A run that finished meanwhile may have put a new file under the
-        // name; the one we hold then is no longer the output.
-        if (!stillNamed(out.target, outputStatus)) {
-            ::close(file);
-            continue;
-        }
         out.held = file;
-        if (out.created && !remember(placeholderName, out.target, ownsPlaceholder)) {
-            error = ENAMETOOLONG;
-            dropOutput(out);
-            return -1;
-        }
-        out.file = makeNewFile(out, error);
+        const mode_t mode = out.created ? 0666 : status.st_mode & 0777;
+        out.file = makeNewFile(out, mode, error);
         if (out.file < 0 && (error == EACCES || error == EPERM) && !out.created) {
             // The folder takes no new file, though the file may be written:
             // write in place, as the only way left.
-            out.temporary.clear();
+            out.file = file;
+            dropOutput(out);
             if (::ftruncate(file, 0) != 0) {
-                error = static_cast<unsigned>(errno);
+                error = lastError();
                 ::close(file);
                 return -1;
             }
-            pending = Output{file, file, false, false, out.target, {}};
+            pending = Output{};
+            pending.file = pending.held = file;
             return file;
         }
         if (out.file < 0) {
-            out.temporary.clear();
             dropOutput(out);
             return -1;
         }
-        if (!out.created)
-            keepOwnerAndMode(out.file, outputStatus);
+        if (!out.created) {
+            // The new file takes the old one's place, so it takes on its owner
+            // and group as far as this process may set them, and its mode once
+            // written.
+            if (::fchown(out.file, status.st_uid, status.st_gid) != 0 &&
+                ::fchown(out.file, static_cast<uid_t>(-1), status.st_gid) != 0) {
+                // Not permitted: the new file keeps this process's owner and group.
+            }
+            out.setMode = true;
+            out.mode = status.st_mode & 07777;
+        }
         pending = out;
         return out.file;
     }
     error = sharingViolation;
+    dropOutput(out);
     return -1;
 }
 
@@ -504,21 +715,35 @@ bool commitOutput(int output, unsigned& error)
     Output out = takePending(output);
     if (out.held < 0 || out.held == out.file)
         return closeFile(output, error);
-    bool done = !out.anonymous || nameBeside(out, out.file, error) >= 0;
-    if (!closeFile(out.file, error))
+    bool done = applyMode(out, error);
+    // Closing may report a late write error. It comes before the new file
+    // gets a name, so that a run killed meanwhile leaves no copy behind; a
+    // second descriptor keeps the unnamed file until then.
+    const int kept = out.anonymous ? ::dup(out.file) : -1;
+    if (out.anonymous && kept < 0 && done) {
+        error = lastError();
         done = false;
+    }
+    unsigned closeError = 0;
+    if (!closeFile(out.file, closeError) && done) {
+        error = closeError;
+        done = false;
+    }
+    out.file = -1;
     if (done) {
         const SignalsHeld signalsHeld;
-        if (::rename(out.temporary.c_str(), out.target.c_str()) == 0) {
-            ownsTemporary = 0;
-            ownsPlaceholder = 0;
-            out.temporary.clear();
-            out.created = false;
-        } else {
-            error = static_cast<unsigned>(errno);
+        if (out.anonymous && nameBeside(out, kept, 0, error) < 0) {
             done = false;
+        } else if (::renameat(out.folder, out.temporary.c_str(), out.folder, out.name.c_str()) != 0) {
+            error = lastError();
+            done = false;
+        } else {
+            hiddenFile.armed = 0;
+            placeholderFile.armed = 0;
         }
     }
+    if (kept >= 0)
+        ::close(kept);
     dropOutput(out);
     return done;
 }
@@ -527,7 +752,7 @@ void discardOutput(int output)
 {
     Output out = takePending(output);
     ::close(output);
-    if (out.held >= 0 && out.held != out.file)
+    if (out.held >= 0 && out.held != output)
         dropOutput(out);
 }
 

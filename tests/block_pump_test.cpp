@@ -34,14 +34,13 @@ int openMemoryAt(const void* address)
 
 TEST(BlockPump, ReportsTheFirstFailureInInputOrder)
 {
-    // Three blocks of code 65 ("a"), with no mapped page after them.
+    // Three blocks: code 65 ("a"), then one code throughout; no mapped page after them.
     const std::size_t length = 3 * blockSize;
     const long page = ::sysconf(_SC_PAGESIZE);
     void* mapped = ::mmap(nullptr, length + static_cast<std::size_t>(page), PROT_READ | PROT_WRITE,
                           MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     ASSERT_NE(mapped, MAP_FAILED);
     auto* codes = static_cast<char*>(mapped);
-    std::fill(codes, codes + length, '\x41');
     ASSERT_EQ(::munmap(codes + length, static_cast<std::size_t>(page)), 0);
     ScratchFolder folder;
     const struct {
@@ -49,20 +48,26 @@ TEST(BlockPump, ReportsTheFirstFailureInInputOrder)
         PumpResult::Failure failure;
         unsigned error;
         std::size_t written;  // bytes the output holds afterwards
+        wchar_t direction = 't';
+        char code = '\x41';
     } cases[] = {
         // The blocks before a failed read are converted and written first.
         {"out", PumpResult::Failure::reading, EIO, length},
         // A full disk is reported as a failed write, ahead of the read that fails later.
         {"/dev/full", PumpResult::Failure::writing, ENOSPC, 0},
+        // The screen is written once the input has ended, never after a failed read.
+        {"out", PumpResult::Failure::reading, EIO, 0, 'a', '\x13'},  // "a", then {HOME}s
     };
     for (const auto& sample : cases) {
+        std::fill(codes, codes + length, sample.code);
+        codes[0] = '\x41';
         const int input = openMemoryAt(codes);
         if (input < 0)
             GTEST_SKIP() << "this system cannot read /proc/self/mem";
         const std::string outputName = sample.output[0] == '/' ? sample.output : (folder / sample.output).string();
         const int output = ::open(outputName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
         ASSERT_GE(output, 0);
-        const std::unique_ptr<BlockConverter> converter = makeConverter('t');
+        const std::unique_ptr<BlockConverter> converter = makeConverter(sample.direction);
         BlockPump pump(*converter, blockSize);
         const PumpResult result = pump.run(input, output);
         ::close(input);

@@ -333,6 +333,14 @@ TEST(Program, NamesUpTo256CharactersAreTakenWhole)
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(readBytes(folder / longest), "a");
 
+    // Characters of every encoded length count one each, four-byte ones too.
+    const std::string characters[] = {"a", "\xc3\xa9", "\xe2\x82\xac", "\xf0\x9f\x98\x80"};
+    std::string mixed;
+    for (std::size_t i = 0; i < 256; ++i)
+        mixed += i % 50 == 49 ? "/" : characters[i % 4];
+    fs::create_directories((folder / mixed).parent_path());
+    EXPECT_EQ(runKalmora({"-i=in", "-o=" + mixed, "-d=txt"}, folder.path()).output, progress("in", mixed, "TXT"));
+
     // One more character would have to be cut off: refuse instead.
     const std::string tooLong = longest + "x";
     const struct {
@@ -342,6 +350,7 @@ TEST(Program, NamesUpTo256CharactersAreTakenWhole)
         {{"-i=in", "-o=" + tooLong, "-d=txt"}, tooLong},
         {{"-i=" + tooLong, "-o=out", "-d=txt"}, tooLong},
         {{"-o=" + tooLong + "yyyy", "-x"}, tooLong + "yyyy"},
+        {{"-i=in", "-o=" + mixed + "x", "-d=txt"}, mixed + "x"},
     };
     for (const auto& sample : cases) {
         result = runKalmora(sample.arguments, folder.path());

@@ -8,7 +8,7 @@
 #include <vector>
 
 struct ProcessResult {
-    int status = -1;     // exit status, or -1 when the process did not exit normally
+    int status = -1;     // exit status; 128 plus the signal's number for a process a signal ended
     std::string output;  // everything written to standard output
     std::string errors;  // everything written to standard error
 };

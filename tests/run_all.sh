@@ -42,10 +42,11 @@ stage_with "Windows tests under Wine" "g++-mingw-w64-x86-64-posix wine wine64" x
   cmake --workflow --preset windows
 
 # The same suite built for 64-bit ARM and run under qemu-aarch64, so that the
-# vector loops are checked on a second architecture. The two tests that preload
-# a fault library into kalmora are left out there: a program that qemu runs
-# cannot take a preloaded library from the shell that starts it, and what they
-# test (the POSIX platform layer) is the same code on both processors.
+# vector loops are checked on a second architecture. The tests that start
+# kalmora through something else (a preloaded fault library, setpriv) are left
+# out there: a program that qemu runs cannot take a preloaded library from the
+# shell that starts it, nor be started by another program, and what they test
+# (the POSIX platform layer) is the same code on both processors.
 stage_with "64-bit ARM tests under qemu" "g++-aarch64-linux-gnu qemu-user" aarch64-linux-gnu-g++ qemu-aarch64 -- \
   cmake --workflow --preset arm64
 

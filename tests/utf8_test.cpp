@@ -11,6 +11,10 @@ TEST(Utf8, ValidTextDecodesToItsCharacters)
     EXPECT_EQ(wideFromBytes("\xe2\x82\xac"), L"\u20ac");
     EXPECT_EQ(wideFromBytes("\xf0\x9f\x98\x80"), L"\U0001F600");
     EXPECT_EQ(bytesFromWide(L"gr\u00fc\u00dfe \u20ac\U0001F600"), "gr\xc3\xbc\xc3\x9f" "e \xe2\x82\xac\xf0\x9f\x98\x80");
+    // The first and last character of each length, and those around the surrogates.
+    const std::string edges = "\x01\x7f\xc2\x80\xdf\xbf\xe0\xa0\x80\xed\x9f\xbf\xee\x80\x80\xef\xbf\xbf\xf0\x90\x80\x80\xf4\x8f\xbf\xbf";
+    EXPECT_EQ(wideFromBytes(edges), L"\x01\x7f\x80\u07ff\u0800\ud7ff\ue000\uffff\U00010000\U0010FFFF");
+    EXPECT_EQ(bytesFromWide(wideFromBytes(edges)), edges);
 }
 
 TEST(Utf8, InvalidBytesEscapeOneByOne)
@@ -24,7 +28,8 @@ TEST(Utf8, InvalidBytesEscapeOneByOne)
         {"\xc0\xaf", L"\xdcc0\xdcaf"},          // overlong "/"
         {"\xe0\x9f\xbf", L"\xdce0\xdc9f\xdcbf"},  // overlong U+07FF in three bytes
         {"\xf0\x8f\xbf\xbf", L"\xdcf0\xdc8f\xdcbf\xdcbf"},  // overlong U+FFFF in four
-        {"\xed\xa0\x80", L"\xdced\xdca0\xdc80"},  // a surrogate
+        {"\xed\xa0\x80", L"\xdced\xdca0\xdc80"},  // the first surrogate
+        {"\xed\xbf\xbf", L"\xdced\xdcbf\xdcbf"},  // the last
         {"\xf4\x90\x80\x80", L"\xdcf4\xdc90\xdc80\xdc80"},  // beyond U+10FFFF
         {"\xe2\x82", L"\xdce2\xdc82"},           // cut short
         {"\xe2\x82z", L"\xdce2\xdc82z"},
