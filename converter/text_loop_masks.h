@@ -30,6 +30,8 @@ struct Marks {
 struct Plan {
     std::uint64_t keep;     // bytes whose code is written, in order
     std::uint64_t tagEnds;  // the "}" of each tag; its byte's code is the tag's
+    std::uint64_t tagStarts;  // the "{" of each tag, in the order of their "}"s, when restarted is false
+    bool restarted;         // a "{" inside an unfinished tag starts it again: tagStarts holds the first "{"
     std::size_t taken;      // bytes converted; the next window starts there
     bool byRules;           // a tag holds a NUL, which it leaves out: the window goes the portable way
 };
@@ -61,7 +63,11 @@ inline Plan plan(const Marks& marks)
     // A tag with a line end in it is no form, as its lookup finds; one with
     // a NUL is the tag without it, which the lookup cannot see.
     const bool byRules = (marks.nuls & inTags & within) != 0;
-    return {keep, tagEnds, taken, byRules};
+    // Each run of inTags starts at a "{"; a tag starts there unless a later
+    // "{" in the run starts it again, which text rarely does.
+    const std::uint64_t firstOpens = inTags & ~(inTags << 1);
+    const bool restarted = (marks.opens & inTags & ~firstOpens & within) != 0;
+    return {keep, tagEnds, firstOpens, restarted, taken, byRules};
 }
 
 // A tag is decoded in two steps: a hash of the (at most eight) bytes after
@@ -72,10 +78,16 @@ inline Plan plan(const Marks& marks)
 // numbered tags need no digit checks.
 constexpr std::size_t candidateBits = 12;
 
+// A code's form, zero-padded to 16 bytes, and 0xFF in each byte of the form.
+struct alignas(32) FormBytes {
+    char form[16];
+    char used[16];
+};
+
 struct CandidateTable {
     std::uint64_t multiplier = 0;
     std::array<std::uint8_t, std::size_t{1} << candidateBits> codeInSlot{};  // 0 when empty ("{0}" tells it apart)
-    std::array<std::uint16_t, 256> ignored{};  // the compared bytes past each code's form, one bit a byte
+    std::array<FormBytes, 256> formOfCode{};
 };
 
 // The bytes of a word that the `count` bytes after a "{" keep, for a count
@@ -109,7 +121,10 @@ constexpr CandidateTable makeCandidateTable()
 {
     CandidateTable table{};
     for (std::size_t code = 0; code < 256; ++code)
-        table.ignored[code] = static_cast<std::uint16_t>(0xFFFF << codeTable::formSlots[code].length);
+        for (std::size_t i = 0; i < codeTable::formSlots[code].length; ++i) {
+            table.formOfCode[code].form[i] = codeText[code][i];
+            table.formOfCode[code].used[i] = '\xFF';
+        }
     // Odd multipliers from a fixed sequence, until one gives every tag form
     // a slot of its own.
     std::uint64_t candidate = 0x9E3779B97F4A7C15ULL;
@@ -147,11 +162,11 @@ inline std::uint8_t codeOfTagAt(const char* tag, std::size_t afterBrace)
 {
     const std::uint64_t key = codeTable::load64(tag + 1) & afterBraceMasks[afterBrace];
     const std::uint8_t code = candidates.codeInSlot[candidateSlot(key, candidates.multiplier)];
-    // The slot's byte 15 holds the form's length, and is among the ignored bytes.
-    const __m128i text = _mm_loadu_si128(reinterpret_cast<const __m128i*>(tag));
-    const __m128i form = _mm_load_si128(reinterpret_cast<const __m128i*>(&codeTable::formSlots[code]));
-    const unsigned same = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(text, form))) | candidates.ignored[code];
-    return same == 0xFFFF ? code : 0;
+    const FormBytes& form = candidates.formOfCode[code];
+    const __m128i text = _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(tag)),
+                                       _mm_load_si128(reinterpret_cast<const __m128i*>(form.used)));
+    const int same = _mm_movemask_epi8(_mm_cmpeq_epi8(text, _mm_load_si128(reinterpret_cast<const __m128i*>(form.form))));
+    return static_cast<std::uint8_t>(code & (0 - static_cast<unsigned>(same == 0xFFFF)));
 }
 
 /// Writes each tag's code where its "}" went among the kept codes written at
@@ -160,13 +175,24 @@ inline std::uint8_t codeOfTagAt(const char* tag, std::size_t afterBrace)
 /// are stored, so that no load waits on these single-byte stores.
 inline void writeTagCodes(const char* window, const Marks& marks, const Plan& plan, std::uint8_t* codes)
 {
-    for (std::uint64_t tagEnds = plan.tagEnds; tagEnds != 0; tagEnds &= tagEnds - 1) {
-        const std::uint64_t upToEnd = tagEnds ^ (tagEnds - 1);  // the bytes up to this "}", itself included
+    std::uint64_t tagEnds = plan.tagEnds;
+    if (!plan.restarted) {
+        // The n-th "{" of tagStarts belongs to the n-th "}".
+        for (std::uint64_t starts = plan.tagStarts; tagEnds != 0; tagEnds &= tagEnds - 1, starts &= starts - 1) {
+            const std::uint64_t upToEnd = tagEnds ^ (tagEnds - 1);  // the bytes up to this "}", itself included
+            const auto end = static_cast<std::size_t>(std::countr_zero(tagEnds));
+            const auto start = static_cast<std::size_t>(std::countr_zero(starts));
+            // The "}" is kept: the tag's code goes where its own would have.
+            codes[std::popcount(plan.keep & upToEnd) - 1] = codeOfTagAt(window + start, end - start);
+        }
+        return;
+    }
+    for (; tagEnds != 0; tagEnds &= tagEnds - 1) {
+        const std::uint64_t upToEnd = tagEnds ^ (tagEnds - 1);
         const auto end = static_cast<std::size_t>(std::countr_zero(tagEnds));
         // Every "}" that ends a tag has a "{" before it, so the count is of a
         // word that is not zero and needs no check for one.
-        const auto start = static_cast<std::size_t>(63 - __builtin_clzll(marks.opens & upToEnd));
-        // The "}" is kept: the tag's code goes where its own would have.
+        const auto start = static_cast<std::size_t>(__builtin_clzll(marks.opens & upToEnd) ^ 63);
         codes[std::popcount(plan.keep & upToEnd) - 1] = codeOfTagAt(window + start, end - start);
     }
 }
