@@ -30,8 +30,8 @@ struct Marks {
 struct Plan {
     std::uint64_t keep;     // bytes whose code is written, in order
     std::uint64_t tagEnds;  // the "}" of each tag; its byte's code is the tag's
-    std::uint64_t tagStarts;  // the "{" of each tag, in the order of their "}"s, when restarted is false
-    bool restarted;         // a "{" inside an unfinished tag starts it again: tagStarts holds the first "{"
+    std::uint64_t inTags;   // from each "{" to the byte before its "}" (and on past the window)
+    std::uint64_t dropped;  // LFs that end a CR LF
     std::size_t taken;      // bytes converted; the next window starts there
     bool byRules;           // a tag holds a NUL, which it leaves out: the window goes the portable way
 };
@@ -59,15 +59,12 @@ inline Plan plan(const Marks& marks)
         taken = windowSize - 1;
     const std::uint64_t within = taken == windowSize ? ~std::uint64_t{0} : (std::uint64_t{1} << taken) - 1;
     // LFs that end a CR LF give nothing.
-    const std::uint64_t keep = ~inTags & ~(marks.lineFeeds & marks.returns << 1) & within;
+    const std::uint64_t dropped = marks.lineFeeds & marks.returns << 1;
+    const std::uint64_t keep = ~inTags & ~dropped & within;
     // A tag with a line end in it is no form, as its lookup finds; one with
     // a NUL is the tag without it, which the lookup cannot see.
     const bool byRules = (marks.nuls & inTags & within) != 0;
-    // Each run of inTags starts at a "{"; a tag starts there unless a later
-    // "{" in the run starts it again, which text rarely does.
-    const std::uint64_t firstOpens = inTags & ~(inTags << 1);
-    const bool restarted = (marks.opens & inTags & ~firstOpens & within) != 0;
-    return {keep, tagEnds, firstOpens, restarted, taken, byRules};
+    return {keep, tagEnds, inTags, dropped, taken, byRules};
 }
 
 // A tag is decoded in two steps: a hash of the (at most eight) bytes after
@@ -166,7 +163,7 @@ inline std::uint8_t codeOfTagAt(const char* tag, std::size_t afterBrace)
     const __m128i text = _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(tag)),
                                        _mm_load_si128(reinterpret_cast<const __m128i*>(form.used)));
     const int same = _mm_movemask_epi8(_mm_cmpeq_epi8(text, _mm_load_si128(reinterpret_cast<const __m128i*>(form.form))));
-    return static_cast<std::uint8_t>(code & (0 - static_cast<unsigned>(same == 0xFFFF)));
+    return same == 0xFFFF ? code : 0;
 }
 
 /// Writes each tag's code where its "}" went among the kept codes written at
@@ -176,14 +173,21 @@ inline std::uint8_t codeOfTagAt(const char* tag, std::size_t afterBrace)
 inline void writeTagCodes(const char* window, const Marks& marks, const Plan& plan, std::uint8_t* codes)
 {
     std::uint64_t tagEnds = plan.tagEnds;
-    if (!plan.restarted) {
-        // The n-th "{" of tagStarts belongs to the n-th "}".
-        for (std::uint64_t starts = plan.tagStarts; tagEnds != 0; tagEnds &= tagEnds - 1, starts &= starts - 1) {
-            const std::uint64_t upToEnd = tagEnds ^ (tagEnds - 1);  // the bytes up to this "}", itself included
+    if (tagEnds == 0)
+        return;
+    // Each run of inTags starts at a "{"; a tag starts there unless a later
+    // "{" in the run starts it again, which text rarely does.
+    const std::uint64_t firstOpens = plan.inTags & ~(plan.inTags << 1);
+    if (((marks.opens & plan.inTags & ~firstOpens) | plan.dropped) == 0) {
+        // The n-th "{" of firstOpens belongs to the n-th "}". The "}" is kept,
+        // and its code goes where the "}" of its own would have: past every
+        // byte before it but the tags' up to here.
+        std::size_t inTags = 0;
+        for (std::uint64_t starts = firstOpens; tagEnds != 0; tagEnds &= tagEnds - 1, starts &= starts - 1) {
             const auto end = static_cast<std::size_t>(std::countr_zero(tagEnds));
             const auto start = static_cast<std::size_t>(std::countr_zero(starts));
-            // The "}" is kept: the tag's code goes where its own would have.
-            codes[std::popcount(plan.keep & upToEnd) - 1] = codeOfTagAt(window + start, end - start);
+            inTags += end - start;
+            codes[end - inTags] = codeOfTagAt(window + start, end - start);
         }
         return;
     }
