@@ -160,9 +160,10 @@ inline std::uint8_t codeOfTagAt(const char* tag, std::size_t afterBrace)
     const std::uint64_t key = codeTable::load64(tag + 1) & afterBraceMasks[afterBrace];
     const std::uint8_t code = candidates.codeInSlot[candidateSlot(key, candidates.multiplier)];
     const FormBytes& form = candidates.formOfCode[code];
-    const __m128i text = _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(tag)),
-                                       _mm_load_si128(reinterpret_cast<const __m128i*>(form.used)));
-    const int same = _mm_movemask_epi8(_mm_cmpeq_epi8(text, _mm_load_si128(reinterpret_cast<const __m128i*>(form.form))));
+    const __m128i used = _mm_load_si128(reinterpret_cast<const __m128i*>(form.used));
+    const __m128i expected = _mm_load_si128(reinterpret_cast<const __m128i*>(form.form));
+    const __m128i text = _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(tag)), used);
+    const int same = _mm_movemask_epi8(_mm_cmpeq_epi8(text, expected));
     return same == 0xFFFF ? code : 0;
 }
 
