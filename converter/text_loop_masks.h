@@ -2,16 +2,18 @@
 
 // What the vector window loops share: from a window's masks of braces and
 // rare bytes, which bytes give a code, where each tag ends and how far the
-// window goes. Plain 64-bit arithmetic, inlined into each loop, so that it
-// needs no instructions of its own.
+// window goes, and the code of each tag. Plain 64-bit arithmetic and SSE2
+// (which every x86-64 processor has), inlined into each loop.
 
 #include "code_table.h"
 #include "text_loop.h"
 
-#include <algorithm>
+#include <array>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+
+#include <emmintrin.h>
 
 namespace windowMasks {
 
@@ -28,6 +30,8 @@ struct Marks {
 struct Plan {
     std::uint64_t keep;     // bytes whose code is written, in order
     std::uint64_t tagEnds;  // the "}" of each tag; its byte's code is the tag's
+    std::uint64_t inTags;   // from each "{" to the byte before its "}" (and on past the window)
+    std::uint64_t dropped;  // LFs that end a CR LF
     std::size_t taken;      // bytes converted; the next window starts there
     bool byRules;           // a tag holds a NUL, which it leaves out: the window goes the portable way
 };
@@ -55,28 +59,146 @@ inline Plan plan(const Marks& marks)
         taken = windowSize - 1;
     const std::uint64_t within = taken == windowSize ? ~std::uint64_t{0} : (std::uint64_t{1} << taken) - 1;
     // LFs that end a CR LF give nothing.
-    const std::uint64_t keep = ~inTags & ~(marks.lineFeeds & marks.returns << 1) & within;
+    const std::uint64_t dropped = marks.lineFeeds & marks.returns << 1;
+    const std::uint64_t keep = ~inTags & ~dropped & within;
     // A tag with a line end in it is no form, as its lookup finds; one with
     // a NUL is the tag without it, which the lookup cannot see.
     const bool byRules = (marks.nuls & inTags & within) != 0;
-    return {keep, tagEnds, taken, byRules};
+    return {keep, tagEnds, inTags, dropped, taken, byRules};
+}
+
+// A tag is decoded in two steps: a hash of the (at most eight) bytes after
+// its "{" gives the one code it can stand for, and one 16-byte comparison
+// with that code's form tells whether it does. Every form ends at its only
+// "}", so a tag whose first bytes equal a form ends where the form does: the
+// comparison needs neither the tag's length nor a zero-padded copy of it, and
+// numbered tags need no digit checks.
+constexpr std::size_t candidateBits = 12;
+
+// A code's form, zero-padded to 16 bytes, and 0xFF in each byte of the form.
+struct alignas(32) FormBytes {
+    char form[16];
+    char used[16];
+};
+
+struct CandidateTable {
+    std::uint64_t multiplier = 0;
+    std::array<std::uint8_t, std::size_t{1} << candidateBits> codeInSlot{};  // 0 when empty ("{0}" tells it apart)
+    std::array<FormBytes, 256> formOfCode{};
+};
+
+// The bytes of a word that the `count` bytes after a "{" keep, for a count
+// of 0 to 63 (a tag's "}" is at most 63 bytes on).
+constexpr std::array<std::uint64_t, windowSize> makeAfterBraceMasks()
+{
+    std::array<std::uint64_t, windowSize> masks{};
+    for (std::size_t count = 0; count < windowSize; ++count)
+        masks[count] = count >= 8 ? ~std::uint64_t{0} : (std::uint64_t{1} << (8 * count)) - 1;
+    return masks;
+}
+
+inline constexpr std::array<std::uint64_t, windowSize> afterBraceMasks = makeAfterBraceMasks();
+
+constexpr std::size_t candidateSlot(std::uint64_t key, std::uint64_t multiplier)
+{
+    return static_cast<std::size_t>(key * multiplier >> (64 - candidateBits));
+}
+
+// The key of the form of `code`: its bytes after the "{", at most eight.
+constexpr std::uint64_t formKey(std::size_t code)
+{
+    const std::size_t length = codeTable::formSlots[code].length;
+    std::uint64_t key = 0;
+    for (std::size_t i = 1; i < length && i <= 8; ++i)
+        key |= std::uint64_t{static_cast<unsigned char>(codeText[code][i])} << (8 * (i - 1));
+    return key;
+}
+
+constexpr CandidateTable makeCandidateTable()
+{
+    CandidateTable table{};
+    for (std::size_t code = 0; code < 256; ++code)
+        for (std::size_t i = 0; i < codeTable::formSlots[code].length; ++i) {
+            table.formOfCode[code].form[i] = codeText[code][i];
+            table.formOfCode[code].used[i] = '\xFF';
+        }
+    // Odd multipliers from a fixed sequence, until one gives every tag form
+    // a slot of its own.
+    std::uint64_t candidate = 0x9E3779B97F4A7C15ULL;
+    for (int attempt = 0; attempt < 100000; ++attempt) {
+        candidate = candidate * 6364136223846793005ULL + 1442695040888963407ULL;
+        const std::uint64_t multiplier = candidate | 1;
+        std::array<bool, std::size_t{1} << candidateBits> used{};
+        bool distinct = true;
+        for (std::size_t code = 0; code < 256 && distinct; ++code) {
+            if (codeTable::formSlots[code].length < 2)
+                continue;
+            const std::size_t slot = candidateSlot(formKey(code), multiplier);
+            distinct = !used[slot];
+            used[slot] = true;
+        }
+        if (!distinct)
+            continue;
+        table.multiplier = multiplier;
+        for (std::size_t code = 0; code < 256; ++code)
+            if (codeTable::formSlots[code].length >= 2)
+                table.codeInSlot[candidateSlot(formKey(code), multiplier)] = static_cast<std::uint8_t>(code);
+        return table;
+    }
+    return table;
+}
+
+inline constexpr CandidateTable candidates = makeCandidateTable();
+
+static_assert(candidates.multiplier != 0, "a multiplier gives every tag form a slot of its own");
+
+/// Returns the code of the tag at `tag`, whose "}" is `afterBrace` (1 to 63)
+/// bytes after its "{", or 0 when it is no form. Reads 16 bytes from `tag`;
+/// the tag holds no NUL.
+inline std::uint8_t codeOfTagAt(const char* tag, std::size_t afterBrace)
+{
+    const std::uint64_t key = codeTable::load64(tag + 1) & afterBraceMasks[afterBrace];
+    const std::uint8_t code = candidates.codeInSlot[candidateSlot(key, candidates.multiplier)];
+    const FormBytes& form = candidates.formOfCode[code];
+    const __m128i used = _mm_load_si128(reinterpret_cast<const __m128i*>(form.used));
+    const __m128i expected = _mm_load_si128(reinterpret_cast<const __m128i*>(form.form));
+    const __m128i text = _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(tag)), used);
+    const int same = _mm_movemask_epi8(_mm_cmpeq_epi8(text, expected));
+    return same == 0xFFFF ? code : 0;
 }
 
 /// Writes each tag's code where its "}" went among the kept codes written at
 /// `codes`: the tag runs from the last "{" before its "}". `window` is the
-/// text, readable 16 bytes past any "}". The codes go in after the kept ones
+/// text, readable 16 bytes past any "{". The codes go in after the kept ones
 /// are stored, so that no load waits on these single-byte stores.
 inline void writeTagCodes(const char* window, const Marks& marks, const Plan& plan, std::uint8_t* codes)
 {
-    for (std::uint64_t tagEnds = plan.tagEnds; tagEnds != 0; tagEnds &= tagEnds - 1) {
-        const std::uint64_t before = (tagEnds & (0 - tagEnds)) - 1;  // the bytes before this "}"
-        const auto end = static_cast<std::size_t>(std::popcount(before));
+    std::uint64_t tagEnds = plan.tagEnds;
+    if (tagEnds == 0)
+        return;
+    // Each run of inTags starts at a "{"; a tag starts there unless a later
+    // "{" in the run starts it again, which text rarely does.
+    const std::uint64_t firstOpens = plan.inTags & ~(plan.inTags << 1);
+    if (((marks.opens & plan.inTags & ~firstOpens) | plan.dropped) == 0) {
+        // The n-th "{" of firstOpens belongs to the n-th "}". The "}" is kept,
+        // and its code goes where the "}" of its own would have: past every
+        // byte before it but the tags' up to here.
+        std::size_t inTags = 0;
+        for (std::uint64_t starts = firstOpens; tagEnds != 0; tagEnds &= tagEnds - 1, starts &= starts - 1) {
+            const auto end = static_cast<std::size_t>(std::countr_zero(tagEnds));
+            const auto start = static_cast<std::size_t>(std::countr_zero(starts));
+            inTags += end - start;
+            codes[end - inTags] = codeOfTagAt(window + start, end - start);
+        }
+        return;
+    }
+    for (; tagEnds != 0; tagEnds &= tagEnds - 1) {
+        const std::uint64_t upToEnd = tagEnds ^ (tagEnds - 1);
+        const auto end = static_cast<std::size_t>(std::countr_zero(tagEnds));
         // Every "}" that ends a tag has a "{" before it, so the count is of a
         // word that is not zero and needs no check for one.
-        const auto start = static_cast<std::size_t>(63 - __builtin_clzll(marks.opens & before));
-        // The first 16 bytes of a longer tag match no form.
-        codes[std::popcount(plan.keep & before)] =
-            codeTable::codeOfTag(window + start, std::min<std::size_t>(end + 1 - start, 16));
+        const auto start = static_cast<std::size_t>(__builtin_clzll(marks.opens & upToEnd) ^ 63);
+        codes[std::popcount(plan.keep & upToEnd) - 1] = codeOfTagAt(window + start, end - start);
     }
 }
 

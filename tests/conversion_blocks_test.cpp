@@ -133,6 +133,7 @@ TEST(ConversionBlocks, TextToSeqGivesTheByteRulesResultAtEveryOffset)
         "\r\n", "\r", "\n", "\r\r\n", "\n\r", "{RE\r\nD}", "{HOME\r}\n",
         "{" + std::string(17, 'A') + "}", "{" + std::string(30, 'A') + "}", "{" + std::string(70, 'A') + "}",
         "{" + std::string(62, 'A'), "{LEFTARROW}{UPARROW}{POUND}{VLINE}{CROSS}{SRETURN}{LLCORNER}",
+        "{LEFTARROWS}{LLCORNERS}{REDS}",  // a form with a letter more before its "}" is none
     };
     for (const TextLoop loop : loopsThatRun()) {
         for (const std::string& piece : pieces) {
