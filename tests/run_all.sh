@@ -56,7 +56,7 @@ stage "Debian package" bash tests/package_test.sh
 # The whole-program tests with every run of kalmora under Valgrind's memcheck.
 stage "Memcheck" bash tests/memcheck.sh
 
-# Each fuzz target for a bounded time (FUZZ_SECONDS, 60 by default), two at a
+# Each fuzz target for a bounded time (FUZZ_SECONDS, 40 by default), two at a
 # time, from the committed corpus; any finding fails the run.
 stage "Fuzz build" cmake --workflow --preset fuzz
-stage "Fuzzing" bash fuzz/run_fuzzers.sh "${FUZZ_SECONDS:-60}"
+stage "Fuzzing" bash fuzz/run_fuzzers.sh "${FUZZ_SECONDS:-40}"
