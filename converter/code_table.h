@@ -138,35 +138,44 @@ constexpr TagKey keyOfForm(std::size_t code)
     return {loadLittleEndian(padded), loadLittleEndian(padded + 8)};
 }
 
+/// The first odd multiplier of a fixed sequence under which
+/// `slotOfCode(code, multiplier)` gives every form of two or more characters
+/// a slot of its own among 2^`bits`. Returns 0 when none of them does.
+template <std::size_t bits, class SlotOfCode>
+constexpr std::uint64_t distinctMultiplier(SlotOfCode slotOfCode)
+{
+    std::uint64_t candidate = 0x9E3779B97F4A7C15ULL;
+    for (int attempt = 0; attempt < 100000; ++attempt) {
+        candidate = candidate * 6364136223846793005ULL + 1442695040888963407ULL;
+        const std::uint64_t multiplier = candidate | 1;
+        std::array<bool, std::size_t{1} << bits> used{};
+        bool distinct = true;
+        for (std::size_t code = 0; code < 256 && distinct; ++code) {
+            if (formSlots[code].length < 2)
+                continue;
+            const std::size_t slot = slotOfCode(code, multiplier);
+            distinct = !used[slot];
+            used[slot] = true;
+        }
+        if (distinct)
+            return multiplier;
+    }
+    return 0;
+}
+
 constexpr TagTable makeTagTable()
 {
     TagTable table{};
     for (std::size_t code = 0; code < 256; ++code)
         if (formSlots[code].length >= 2)
             table.keyOfCode[code] = keyOfForm(code);
-    // Odd multipliers from a fixed sequence, until one spreads the forms
-    // over distinct slots (a few dozen tries).
-    std::uint64_t candidate = 0x9E3779B97F4A7C15ULL;
-    for (int attempt = 0; attempt < 100000; ++attempt) {
-        candidate = candidate * 6364136223846793005ULL + 1442695040888963407ULL;
-        const std::uint64_t multiplier = candidate | 1;
-        std::array<bool, std::size_t{1} << hashBits> used{};
-        bool distinct = true;
-        for (std::size_t code = 0; code < 256 && distinct; ++code) {
-            if (formSlots[code].length < 2)
-                continue;
-            const std::size_t slot = slotOf(table.keyOfCode[code], multiplier);
-            distinct = !used[slot];
-            used[slot] = true;
-        }
-        if (!distinct)
-            continue;
-        table.multiplier = multiplier;
+    // A few dozen tries spread the forms over distinct slots.
+    table.multiplier = distinctMultiplier<hashBits>(
+        [&table](std::size_t code, std::uint64_t multiplier) { return slotOf(table.keyOfCode[code], multiplier); });
+    if (table.multiplier != 0)
         for (std::size_t code = 0; code < 256; ++code)
             if (formSlots[code].length >= 2)
-                table.codeInSlot[slotOf(table.keyOfCode[code], multiplier)] = static_cast<std::uint8_t>(code);
-        return table;
-    }
+                table.codeInSlot[slotOf(table.keyOfCode[code], table.multiplier)] = static_cast<std::uint8_t>(code);
     return table;
 }
 

@@ -122,29 +122,12 @@ constexpr CandidateTable makeCandidateTable()
             table.formOfCode[code].form[i] = codeText[code][i];
             table.formOfCode[code].used[i] = '\xFF';
         }
-    // Odd multipliers from a fixed sequence, until one gives every tag form
-    // a slot of its own.
-    std::uint64_t candidate = 0x9E3779B97F4A7C15ULL;
-    for (int attempt = 0; attempt < 100000; ++attempt) {
-        candidate = candidate * 6364136223846793005ULL + 1442695040888963407ULL;
-        const std::uint64_t multiplier = candidate | 1;
-        std::array<bool, std::size_t{1} << candidateBits> used{};
-        bool distinct = true;
-        for (std::size_t code = 0; code < 256 && distinct; ++code) {
-            if (codeTable::formSlots[code].length < 2)
-                continue;
-            const std::size_t slot = candidateSlot(formKey(code), multiplier);
-            distinct = !used[slot];
-            used[slot] = true;
-        }
-        if (!distinct)
-            continue;
-        table.multiplier = multiplier;
+    table.multiplier = codeTable::distinctMultiplier<candidateBits>(
+        [](std::size_t code, std::uint64_t multiplier) { return candidateSlot(formKey(code), multiplier); });
+    if (table.multiplier != 0)
         for (std::size_t code = 0; code < 256; ++code)
             if (codeTable::formSlots[code].length >= 2)
-                table.codeInSlot[candidateSlot(formKey(code), multiplier)] = static_cast<std::uint8_t>(code);
-        return table;
-    }
+                table.codeInSlot[candidateSlot(formKey(code), table.multiplier)] = static_cast<std::uint8_t>(code);
     return table;
 }
 
