@@ -33,6 +33,7 @@ struct ImageGeometry {
     unsigned dosOffset;       // 2 codes
     unsigned firstDirectorySector;
     std::span<const BamPart> bam;
+    unsigned secondMapTrack;  // holds side 2's BAM, never counted free; 0 for none
 };
 
 namespace {
@@ -52,11 +53,11 @@ constexpr BamPart bam1571[] = {{0, 0x04, 4, 1, 35}, {0, 0xDD, 1, 36, 70}};
 constexpr BamPart bam1581[] = {{1, 0x10, 6, 1, 40}, {2, 0x10, 6, 41, 80}};
 
 // D64: header and BAM in 18/0, directory from 18/1.
-constexpr ImageGeometry d64 = {zones1541, 18, 0, 0x90, 0xA2, 0xA5, 1, bam1541};
-// D71: as the D64, with side 2's part of the BAM.
-constexpr ImageGeometry d71 = {zones1571, 18, 0, 0x90, 0xA2, 0xA5, 1, bam1571};
+constexpr ImageGeometry d64 = {zones1541, 18, 0, 0x90, 0xA2, 0xA5, 1, bam1541, 0};
+// D71: as the D64, with side 2's part of the BAM, and side 2's map in track 53.
+constexpr ImageGeometry d71 = {zones1571, 18, 0, 0x90, 0xA2, 0xA5, 1, bam1571, 53};
 // D81: header in 40/0, BAM in 40/1 and 40/2, directory from 40/3.
-constexpr ImageGeometry d81 = {zones1581, 40, 0, 0x04, 0x16, 0x19, 3, bam1581};
+constexpr ImageGeometry d81 = {zones1581, 40, 0, 0x04, 0x16, 0x19, 3, bam1581, 0};
 
 struct ImageKind {
     std::size_t size;
@@ -87,7 +88,9 @@ constexpr std::uint8_t closedFlag = 0x80;
 constexpr std::uint8_t lockedFlag = 0x40;
 constexpr std::uint8_t padding = 0xA0;
 
-// File types in the type byte's low four bits; only these three hold a plain chain of data.
+// File types in the type byte's low three bits, as the drive reads them; only
+// these three hold a plain chain of data.
+constexpr std::uint8_t typeBits = 0x07;
 constexpr unsigned typeSeq = 1;
 constexpr unsigned typePrg = 2;
 constexpr unsigned typeUsr = 3;
@@ -116,7 +119,7 @@ std::span<const std::uint8_t> nameOf(const std::uint8_t* entry)
 bool matches(std::span<const std::uint8_t> pattern, const std::uint8_t* entry)
 {
     const std::uint8_t type = entry[entryType];
-    const unsigned kind = type & 0x0F;
+    const unsigned kind = type & typeBits;
     if ((type & closedFlag) == 0 || kind < typeSeq || kind > typeUsr)
         return false;
     if (pattern.size() >= 2 && pattern[pattern.size() - 2] == ',') {
@@ -240,7 +243,7 @@ const std::uint8_t* SectorChain::next()
 }
 
 ImageReader::ImageReader(const DiskImage& image, std::span<const std::uint8_t> name)
-    : image(image), directory(image), file(image)
+    : image(image), pattern(name.begin(), name.end()), directory(image), file(image)
 {
     directory.start(image.geometry->directoryTrack, image.geometry->firstDirectorySector);
     if (name.size() == 1 && name[0] == '$') {
@@ -249,14 +252,27 @@ ImageReader::ImageReader(const DiskImage& image, std::span<const std::uint8_t> n
         return;
     }
     // The first match in directory order, as the drive takes it.
-    while (const std::uint8_t* entry = nextEntry()) {
-        if (matches(name, entry)) {
-            file.start(entry[3], entry[4]);
+    nextMatch();
+}
+
+bool ImageReader::nextMatch()
+{
+    pendingSize = 0;
+    while (!listing && (matched = nextEntry()) != nullptr) {
+        if (matches(pattern, matched)) {
+            file.start(matched[3], matched[4]);
             state = Status::reading;
-            return;
+            return true;
         }
     }
     state = directory.broken() ? Status::damaged : Status::notFound;
+    return false;
+}
+
+std::span<const std::uint8_t> ImageReader::entryName() const
+{
+    static constexpr std::uint8_t listingName[] = {'$'};
+    return listing || matched == nullptr ? std::span<const std::uint8_t>(listingName) : nameOf(matched);
 }
 
 const std::uint8_t* ImageReader::nextEntry()
@@ -307,7 +323,7 @@ bool ImageReader::nextListingLine()
             at = std::fill_n(at, 16 - name.size(), ' ');
             const std::uint8_t type = entry[entryType];
             *at++ = (type & closedFlag) != 0 ? ' ' : '*';
-            at = appendText(at, (type & 0x0F) < std::size(typeNames) ? typeNames[type & 0x0F] : "???");
+            at = appendText(at, (type & typeBits) < std::size(typeNames) ? typeNames[type & typeBits] : "???");
             if ((type & lockedFlag) != 0)
                 *at++ = '<';
         } else {
@@ -315,7 +331,7 @@ bool ImageReader::nextListingLine()
             for (const BamPart& part : geometry.bam) {
                 const std::uint8_t* bam = image.sectorAt(image.sectorIndex(geometry.directoryTrack, part.sector));
                 for (unsigned track = part.firstTrack; track <= part.lastTrack && track <= image.tracks; ++track) {
-                    if (track != geometry.directoryTrack)
+                    if (track != geometry.directoryTrack && track != geometry.secondMapTrack)
                         free += bam[part.offset + (track - part.firstTrack) * part.stride];
                 }
             }

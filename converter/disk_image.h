@@ -10,6 +10,7 @@
 #include <memory>
 #include <span>
 #include <string_view>
+#include <vector>
 
 /// The largest disk image there is: a D81 with its error bytes.
 inline constexpr std::size_t largestImageSize = 822400;
@@ -85,6 +86,14 @@ public:
     /// broke before a match; otherwise `reading`, also after a later break.
     Status status() const { return state; }
 
+    /// Moves on to the next entry the name matches, to read it from its start.
+    /// Returns false after the last, with status() `notFound`, or `damaged`
+    /// when the directory chain broke first.
+    bool nextMatch();
+
+    /// The codes of the name of the entry being read; "$" for the listing.
+    std::span<const std::uint8_t> entryName() const;
+
     /// Copies up to `size` next codes to `data`. Returns the count, 0 at the
     /// end, or -1 once a chain is broken.
     std::ptrdiff_t read(std::uint8_t* data, std::size_t size);
@@ -98,6 +107,8 @@ private:
     const std::uint8_t* nextEntry();
 
     const DiskImage& image;
+    std::vector<std::uint8_t> pattern;
+    const std::uint8_t* matched = nullptr;  // the entry being read
     Status state = Status::notFound;
     bool listing = false;
     SectorChain directory;
@@ -123,6 +134,13 @@ public:
 
     /// True after `open` returned `opened`.
     bool isOpen() const { return opened; }
+
+    /// The error number the first read will report (0 for none): reading
+    /// the image failed, or the directory broke before a match.
+    unsigned error() const { return failure; }
+
+    /// The reader of what `open` found.
+    ImageReader& found() { return *reader; }
 
     /// Reads the next codes. Returns the count, 0 at the end, or -1 with
     /// `error` set (5 for a broken chain).

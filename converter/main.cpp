@@ -4,17 +4,21 @@
 #include "conversion.h"
 #include "disk_image.h"
 #include "option_parser.h"
+#include "output_names.h"
 #include "platform.h"
 #include "screen_writer.h"
 #include "utf8.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cwchar>
 #include <memory>
 #include <new>
+#include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace {
 
@@ -195,11 +199,149 @@ int convert(Buffers& buffers, InputSource& infile, const wchar_t* inputFile, int
     return result.failure == PumpResult::Failure::none ? 0 : 1;
 }
 
+// Converts `source`, read from the open file `input`, into `outputFile`, which
+// gets the whole conversion or keeps its old contents. Returns 0, or 1 after
+// printing which file failed.
+int writeOutput(Buffers& buffers, InputSource& source, int input, const wchar_t* inputFile, const wchar_t* outputFile)
+{
+    unsigned error = 0;
+    const int outfile = platform::openOutput(outputFile, input, error);
+    if (outfile < 0) {
+        print(cannotOpenOutput, {outputFile}, error);
+        return 1;
+    }
+    PendingOutput pending(outfile);
+    if (convert(buffers, source, inputFile, outfile, outputFile) != 0)
+        return 1;
+    // Data the system kept back may fail only now; that is a failed write too.
+    if (!pending.commit(error)) {
+        print(cannotWrite, {outputFile}, error);
+        return 1;
+    }
+    return 0;
+}
+
+// Whether the output the command line names (its last "-o", read as the
+// option loop reads it) is standard output, which leaves no room there for
+// any message, the usage line included.
+bool outputIsStandardOutput(int argc, wchar_t* argv[])
+{
+    // The parser edits what it reads, and the option loop reads it afterwards.
+    std::vector<std::wstring> copies(argv, argv + argc);
+    std::vector<wchar_t*> pointers;
+    for (std::wstring& copy : copies)
+        pointers.push_back(copy.data());
+    COptionParser scan(argc, pointers.data(), optionTable);
+    std::wstring output;
+    while (scan.NextOption()) {
+        if (scan.ErrorCode() == OPT_OK && scan.CurrentId() == ID_OUTPUT)
+            output = scan.CurrentValue();
+    }
+    return platform::isStandardOutput(output.c_str());
+}
+
+// `folder` and `name` joined into one path.
+std::wstring inFolder(std::wstring_view folder, std::wstring_view name)
+{
+    const bool separated = folder.empty() || platform::isFolderSeparator(folder.back());
+    return std::wstring(folder) + (separated ? L"" : L"/") + std::wstring(name);
+}
+
+// Converts `inputFile` into `outputFile` in a run of many, with its progress
+// line: `source` reads it, or it is the file itself, already open as `input`
+// unless that is -1. Returns 0, or 1 after the message for it.
+int convertOneOfMany(wchar_t direction, const wchar_t* kind, const std::wstring& inputFile,
+                     const std::wstring& outputFile, int input, InputSource* source)
+{
+    print(processing, {inputFile, outputFile, kind});
+    Buffers buffers(direction);
+    unsigned error = 0;
+    OpenInput opened{input >= 0 ? -1 : platform::openInput(inputFile.c_str(), error)};
+    if (input < 0 && opened.file < 0) {
+        print(cannotOpenInput, {inputFile}, error);
+        return 1;
+    }
+    const int descriptor = input >= 0 ? input : opened.file;
+    FileSource file(descriptor);
+    return writeOutput(buffers, source != nullptr ? *source : file, descriptor, inputFile.c_str(), outputFile.c_str());
+}
+
+// Converts every file that `inputFile` names (the files of a folder, one
+// file, or the entries a pattern matches on a disk image) into a file of its
+// own in `outputFolder`, made if need be. Returns 0, or 1 when any failed.
+int convertToFolder(wchar_t direction, const wchar_t* inputFile, const wchar_t* outputFolder)
+{
+    const wchar_t* kind = direction == 's' ? L"SEQ" : direction == 't' ? L"TXT" : L"ANSI";
+    const std::wstring_view extension = direction == 's' ? L".seq" : direction == 't' ? L".txt" : L".ans";
+    // Until the first file is known, a failure is reported as in a run of one file.
+    const auto failBeforeFiles = [&](std::wstring_view message, const wchar_t* name, unsigned error) {
+        print(processing, {inputFile, outputFolder, kind});
+        print(message, {name}, error);
+        return 1;
+    };
+    unsigned error = 0;
+    std::vector<std::wstring> files;
+    const bool fromFolder = platform::isFolder(inputFile);
+    if (fromFolder && !platform::listFiles(inputFile, files, error))
+        return failBeforeFiles(cannotOpenInput, inputFile, error);
+    ImageInput image;
+    OpenInput single{fromFolder ? -1 : platform::openInput(inputFile, error)};
+    if (!fromFolder && single.file < 0)
+        single.file = openOnImage(inputFile, image, error);
+    if (!fromFolder && single.file < 0)
+        return failBeforeFiles(cannotOpenInput, inputFile, error);
+    if (image.error() != 0)
+        return failBeforeFiles(cannotRead, inputFile, image.error());
+    if (fromFolder && files.empty())
+        return 0;
+    if (!platform::makeFolder(outputFolder, error))
+        return failBeforeFiles(cannotOpenOutput, outputFolder, error);
+
+    OutputNames names;
+    int status = 0;
+    const auto convertNext = [&](const std::wstring& input, std::wstring_view stem, InputSource* source) {
+        const std::wstring output = inFolder(outputFolder, names.take(stem, extension));
+        const int failed = convertOneOfMany(direction, kind, input, output, single.file, source);
+        // The next progress line starts a line of its own.
+        if (failed != 0)
+            platform::writeConsole(L"\n");
+        status |= failed;
+    };
+    if (fromFolder) {
+        for (const std::wstring& name : files)
+            convertNext(inFolder(inputFile, name), fileOutputStem(name), nullptr);
+    } else if (!image.isOpen()) {
+        const std::wstring_view name(inputFile);
+        const auto separator = std::find_if(name.rbegin(), name.rend(), platform::isFolderSeparator);
+        convertNext(inputFile, fileOutputStem(name.substr(static_cast<std::size_t>(name.rend() - separator))), nullptr);
+    } else {
+        const std::wstring_view whole(inputFile);
+        const std::wstring imageName(whole.substr(0, whole.rfind(L':') + 1));
+        ImageReader& entries = image.found();
+        do {
+            // The entry's name as the listing shows it in text.
+            const std::span<const std::uint8_t> codes = entries.entryName();
+            std::string text(seqToTextCapacity(codes.size()), '\0');
+            text.resize(seqToText(codes.data(), codes.size(), text.data()));
+            const std::wstring name = wideFromBytes(text);
+            convertNext(imageName + name, entryOutputStem(name), &image);
+        } while (entries.nextMatch());
+        if (entries.status() == ImageReader::Status::damaged) {
+            print(cannotRead, {inputFile}, EIO);
+            platform::writeConsole(L"\n");
+            status = 1;
+        }
+    }
+    return status;
+}
+
 int run(int argc, wchar_t* argv[])
 {
     wchar_t inputFile[maxNameUnits + 1] = {};
     wchar_t outputFile[maxNameUnits + 1] = {};
     wchar_t direction = 0;
+    if (outputIsStandardOutput(argc, argv))
+        platform::sendMessagesToStandardError();
     COptionParser args(argc, argv, optionTable);
 
     while (args.NextOption()) {
@@ -249,10 +391,11 @@ int run(int argc, wchar_t* argv[])
         return 0;
     }
 
-    // Data on standard output leaves no room there for messages, the
-    // progress line included.
-    if (platform::isStandardOutput(outputFile))
-        platform::sendMessagesToStandardError();
+    // A folder as the output: one output file for each input file.
+    const std::wstring_view output(outputFile);
+    if (!output.empty() && !platform::isStandardOutput(outputFile) &&
+        (platform::isFolderSeparator(output.back()) || platform::isFolder(outputFile)))
+        return convertToFolder(direction, inputFile, outputFile);
     print(processing, {inputFile, outputFile, direction == 's' ? L"SEQ" : direction == 't' ? L"TXT" : L"ANSI"});
     Buffers buffers(direction);
     unsigned error = 0;
@@ -266,21 +409,9 @@ int run(int argc, wchar_t* argv[])
         print(cannotOpenInput, {inputFile}, error);
         return 1;
     }
-    const int outfile = platform::openOutput(outputFile, infile.file, error);
-    if (outfile < 0) {
-        print(cannotOpenOutput, {outputFile}, error);
-        return 1;
-    }
-    PendingOutput pending(outfile);
     FileSource file(infile.file);
-    if (convert(buffers, image.isOpen() ? static_cast<InputSource&>(image) : file, inputFile, outfile, outputFile) != 0)
-        return 1;
-    // Data the system kept back may fail only now; that is a failed write too.
-    if (!pending.commit(error)) {
-        print(cannotWrite, {outputFile}, error);
-        return 1;
-    }
-    return 0;
+    return writeOutput(buffers, image.isOpen() ? static_cast<InputSource&>(image) : file, infile.file, inputFile,
+                       outputFile);
 }
 
 }  // namespace

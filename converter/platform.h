@@ -5,7 +5,9 @@
 // text are wide strings here and become the system's encoding only inside it.
 
 #include <cstddef>
+#include <string>
 #include <string_view>
+#include <vector>
 
 namespace platform {
 
@@ -57,5 +59,19 @@ bool writeFile(int file, const void* data, std::size_t size, unsigned& error);
 
 /// Closes `file`. Returns false with `error` set when the close reports a failure.
 bool closeFile(int file, unsigned& error);
+
+/// Whether `character` ends a folder's name in a path: "/", and also the backslash on Windows.
+bool isFolderSeparator(wchar_t character);
+
+/// Whether `name` is an existing folder, symbolic links followed.
+bool isFolder(const wchar_t* name);
+
+/// Makes the folder `name` (one level) unless there is one. Returns false with
+/// `error` set: ENOTDIR when something else has the name.
+bool makeFolder(const wchar_t* name, unsigned& error);
+
+/// Puts the names of the regular files directly in the folder `name` into
+/// `names`, in the byte order of their names. Returns false with `error` set.
+bool listFiles(const wchar_t* name, std::vector<std::wstring>& names, unsigned& error);
 
 }  // namespace platform

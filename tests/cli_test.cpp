@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -219,11 +220,10 @@ TEST(Program, OutputThatCannotBeOpenedIsReported)
 {
     ScratchFolder folder;
     writeBytes(folder / "in", sampleSeq);
-    fs::create_directory(folder / "folder");
     const struct {
         std::string output;
         unsigned error;
-    } cases[] = {{"folder", folderError}, {"no/such/folder/out", 2}, {"", 2}};
+    } cases[] = {{"in/", 20}, {"no/such/folder/out", 2}, {"", 2}};
     for (const auto& sample : cases) {
         const ProcessResult result = runKalmora({"-i=in", "-o=" + sample.output, "-d=txt"}, folder.path());
         EXPECT_EQ(result.output, progress("in", sample.output, "TXT") + "Could not open " + sample.output +
@@ -448,4 +448,65 @@ TEST(Program, StandardStreamsCarryTheDataAndTheMessagesGoApart)
         EXPECT_EQ(result.status, sample.status) << sample.input << " " << sample.output;
     }
     EXPECT_EQ(readBytes(folder / "out.txt"), text);
+    // Messages ahead of the progress line, the usage line included, kept out of the data too.
+    const std::pair<std::vector<std::string>, std::string> early[] = {{{"-i=in.seq", "-o=-"}, usage},
+        {{"-o=-", "-d=tx"}, "Invalid direction. tx" + usage}, {{"/o=-", "-x"}, "Invalid argument: -x\n"},
+        {{"-i=" + std::string(257, 'n'), "-o=-"}, "File name too long: " + std::string(257, 'n') + "\n"}};
+    for (const auto& [arguments, message] : early) {
+        const ProcessResult result = runKalmora(arguments, folder.path());
+        EXPECT_EQ(result.output, "") << message;
+        EXPECT_EQ(result.errors, message);
+    }
+}
+
+TEST(Program, ConvertsAWholeDiskOrFolderIntoAFolder)
+{
+    ScratchFolder folder;
+    TestImage image(1581, 822400);  // a D81 with its error bytes
+    const std::pair<int, const char*> entries[] = {{0x81, "A/B:C?"}, {0x81, ".TRAIL  "}, {0x81, "CON"},
+        {0x81, "MENU"}, {0x89, "menu"}, {0x81, "BROKEN"}, {0x82, "PROG"}, {0x81, "LAST"}};
+    for (unsigned n = 0; n < 8; ++n) {
+        image.entry(n, static_cast<std::uint8_t>(entries[n].first), entries[n].second, 1, n);
+        image.chain({{1, n}}, n == 3 ? sampleSeq : std::string(1, char('A' + n)));
+    }
+    image.chain({{1, 5}, {99, 0}}, std::string(300, 'x'));
+    writeBytes(folder / "disk.d81", std::string(image.bytes.begin(), image.bytes.end()));
+    fs::create_directory(folder / "out");
+    writeBytes(folder / "out" / "menu.txt", "old");
+    writeBytes(folder / "out" / "keep", "not named by the run");
+    const std::pair<std::string, std::string> outputs[] = {{"a/b:c?", "a{47}b{58}c{63}.txt"},
+        {".trail  ", "{46}trail {32}.txt"}, {"con", "co{110}.txt"}, {"menu", "menu.txt"}, {"MENU", "MENU~2.txt"},
+        {"broken", "broken.txt"}, {"last", "last.txt"}};
+    std::string console;
+    for (const auto& [name, output] : outputs) {
+        console += progress("disk.d81:" + name, "out/" + output, "TXT");
+        console += name == "broken" ? "Could not read disk.d81:broken. [5]\n" : "";
+    }
+    ProcessResult result = runKalmora({"-i=disk.d81:*,s", "-o=out/", "-d=txt"}, folder.path());
+    EXPECT_EQ(result.output, console);
+    EXPECT_EQ(result.status, 1);
+    const std::string contents[] = {"a", "b", "c", sampleText, "e", "", "h"};
+    for (unsigned n = 0; n < 7; ++n)
+        EXPECT_EQ(fs::exists(folder / "out" / outputs[n].second) ? readBytes(folder / "out" / outputs[n].second) : "",
+                  contents[n]) << outputs[n].second;
+    EXPECT_EQ(readBytes(folder / "out" / "keep"), "not named by the run");
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder / "out"), fs::directory_iterator()), 7);
+    result = runKalmora({"-i=disk.d81:$", "-o=out", "-d=seq"}, folder.path());
+    EXPECT_EQ(result.output, progress("disk.d81:$", "out/$.seq", "SEQ"));
+
+    // A folder's files in byte order of their names, into an existing folder, made with 0666 less the umask.
+    fs::create_directories(folder / "art" / "sub");
+    writeBytes(folder / "art" / "menu.seq", sampleSeq);
+    writeBytes(folder / "art" / "MENU", "\x41");
+#ifndef _WIN32
+    const mode_t mask = ::umask(027);
+#endif
+    result = runKalmora({"-i=art", "-o=new/", "-d=txt"}, folder.path());
+    EXPECT_EQ(result.output, progress("art/MENU", "new/MENU.txt", "TXT") + progress("art/menu.seq", "new/menu~2.txt", "TXT"));
+    EXPECT_EQ(readBytes(folder / "new" / "menu~2.txt"), sampleText);
+#ifndef _WIN32
+    ::umask(mask);
+    EXPECT_EQ(fs::status(folder / "new").permissions(), fs::perms(0750));
+    EXPECT_EQ(fs::status(folder / "new" / "MENU.txt").permissions(), fs::perms(0640));
+#endif
 }

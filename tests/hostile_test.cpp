@@ -201,10 +201,7 @@ TEST(Hostile, OutputsThatCannotBeOpenedLeaveEveryFileAsItWas)
         {"no/such/folder/out.txt", ENOENT},  // folders are never made
         {"missing/out.txt", ENOENT},
         {"dangling", ENOENT},                 // a link into a folder that does not exist
-        {"sub", EISDIR},
-        {"sub/", EISDIR},
-        {"new/", EISDIR},                     // a folder name that does not exist yet
-        {".", EISDIR},
+        {"missing/new/", ENOENT},             // a folder output is made one level deep only
         {"sub/keep/x", ENOTDIR},
     };
     for (const auto& sample : cases)
@@ -532,6 +529,10 @@ TEST(Hostile, EveryRunEndsWithTheOldOutputOrOneCompleteConversion)
         {{"KALMORA_FAULT_SIGNAL=1", "KALMORA_FAULT_UNNAMED=95"}, "", "", "in.seq", "old.txt", "", 129, {}},
         // Every signal that would end the run ends it by that signal (unless ignored), leaving nothing.
         {{"KALMORA_FAULT_SIGNAL=10", "KALMORA_FAULT_UNNAMED=95"}, "", "", "in.seq", "new.txt", "", 138, {}},
+        // Stopped in its second file, a run over a folder keeps the first and removes the second.
+        {{"KALMORA_FAULT_SIGNAL=2", "KALMORA_FAULT_UNNAMED=95"}, "mkdir in && : >in/a && cp in.seq in/b", ">/dev/null",
+         "in", "out/", "", 130, {}, FAULT_SHIM, {{"in", "folder"}, {"in/a", file("")}, {"in/b", file(sampleSeq)},
+         {"out", "folder"}, {"out/a.txt", file("")}}},
         {{"KALMORA_FAULT_SIGNAL=24", "KALMORA_FAULT_UNNAMED=95"}, "", "", "in.seq", "old.txt", "", 152, {}},
         {{"KALMORA_FAULT_LOCKSIGNAL=15"}, "", "", "in.seq", "new.txt", "", 143, {}},
         {{"KALMORA_FAULT_LOCKSIGNAL=15", "KALMORA_FAULT_UNNAMED=95"}, "", "", "in.seq", "new.txt", "", 143, {}},
@@ -583,9 +584,11 @@ TEST(Hostile, EveryRunEndsWithTheOldOutputOrOneCompleteConversion)
             after[sample.output] = file(*sample.outputAfter);
         after.insert(sample.alsoAfter.begin(), sample.alsoAfter.end());
         const std::string console = sample.streams.empty() ? progress(sample.input, sample.output, "TXT") + sample.message : "";
-        expectResult(runWithFaults(folder.path(), sample.faults, {"-i=" + sample.input, "-o=" + sample.output, "-d=txt"},
-                                   sample.limit, sample.streams, sample.library),
-                     folder, console, sample.status, after, label + " into " + sample.output);
+        const ProcessResult result = runWithFaults(folder.path(), sample.faults,
+            {"-i=" + sample.input, "-o=" + sample.output, "-d=txt"}, sample.limit, sample.streams, sample.library);
+        // Ended by the signal itself, not by an exit status of 128 + N.
+        EXPECT_EQ(result.signal, sample.status > 128 ? sample.status - 128 : 0) << label;
+        expectResult(result, folder, console, sample.status, after, label + " into " + sample.output);
     }
 }
 

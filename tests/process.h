@@ -9,6 +9,7 @@
 
 struct ProcessResult {
     int status = -1;     // exit status; 128 plus the signal's number for a process a signal ended
+    int signal = 0;      // the signal that ended the process, else 0
     std::string output;  // everything written to standard output
     std::string errors;  // everything written to standard error
 };
