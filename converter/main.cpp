@@ -103,6 +103,12 @@ std::wstring_view orEmpty(const wchar_t* text)
 
 constexpr std::size_t blockSize = 64 * 1024;
 
+// The name of what `direction` writes, for the progress line.
+const wchar_t* kindOf(wchar_t direction)
+{
+    return direction == 's' ? L"SEQ" : direction == 't' ? L"TXT" : L"ANSI";
+}
+
 }  // namespace
 
 std::unique_ptr<BlockConverter> makeConverter(wchar_t direction)
@@ -121,6 +127,31 @@ namespace {
 struct Buffers {
     explicit Buffers(wchar_t direction) : converter(makeConverter(direction)), pump(*converter, blockSize) {}
     std::unique_ptr<BlockConverter> converter;
+    BlockPump pump;
+};
+
+// A converter that a fresh one replaces for each file of a run over many, so
+// that no state passes from one file to the next while the pump's buffers,
+// made once, serve them all.
+class RenewedConverter final : public BlockConverter {
+public:
+    explicit RenewedConverter(wchar_t direction) : m_direction(direction), m_converter(makeConverter(direction)) {}
+    void renew() { m_converter = makeConverter(m_direction); }
+    std::size_t outputRoom(std::size_t size) const override { return m_converter->outputRoom(size); }
+    BlockStep convert(const char* input, std::size_t size, char* output, std::size_t room) override
+    {
+        return m_converter->convert(input, size, output, room);
+    }
+    std::size_t finish(char* output, std::size_t room) override { return m_converter->finish(output, room); }
+
+private:
+    wchar_t m_direction;
+    std::unique_ptr<BlockConverter> m_converter;
+};
+
+struct ManyBuffers {
+    explicit ManyBuffers(wchar_t direction) : converter(direction), pump(converter, blockSize) {}
+    RenewedConverter converter;
     BlockPump pump;
 };
 
@@ -189,9 +220,9 @@ int openOnImage(const wchar_t* inputFile, ImageInput& image, unsigned& error)
 
 // Runs the chosen conversion from `infile` to `outfile`. Returns 0, or 1
 // after printing which file failed.
-int convert(Buffers& buffers, InputSource& infile, const wchar_t* inputFile, int outfile, const wchar_t* outputFile)
+int convert(BlockPump& pump, InputSource& infile, const wchar_t* inputFile, int outfile, const wchar_t* outputFile)
 {
-    const PumpResult result = buffers.pump.run(infile, outfile);
+    const PumpResult result = pump.run(infile, outfile);
     if (result.failure == PumpResult::Failure::reading)
         print(cannotRead, {inputFile}, result.error);
     else if (result.failure == PumpResult::Failure::writing)
@@ -202,7 +233,7 @@ int convert(Buffers& buffers, InputSource& infile, const wchar_t* inputFile, int
 // Converts `source`, read from the open file `input`, into `outputFile`, which
 // gets the whole conversion or keeps its old contents. Returns 0, or 1 after
 // printing which file failed.
-int writeOutput(Buffers& buffers, InputSource& source, int input, const wchar_t* inputFile, const wchar_t* outputFile)
+int writeOutput(BlockPump& pump, InputSource& source, int input, const wchar_t* inputFile, const wchar_t* outputFile)
 {
     unsigned error = 0;
     const int outfile = platform::openOutput(outputFile, input, error);
@@ -211,7 +242,7 @@ int writeOutput(Buffers& buffers, InputSource& source, int input, const wchar_t*
         return 1;
     }
     PendingOutput pending(outfile);
-    if (convert(buffers, source, inputFile, outfile, outputFile) != 0)
+    if (convert(pump, source, inputFile, outfile, outputFile) != 0)
         return 1;
     // Data the system kept back may fail only now; that is a failed write too.
     if (!pending.commit(error)) {
@@ -250,11 +281,11 @@ std::wstring inFolder(std::wstring_view folder, std::wstring_view name)
 // Converts `inputFile` into `outputFile` in a run of many, with its progress
 // line: `source` reads it, or it is the file itself, already open as `input`
 // unless that is -1. Returns 0, or 1 after the message for it.
-int convertOneOfMany(wchar_t direction, const wchar_t* kind, const std::wstring& inputFile,
+int convertOneOfMany(ManyBuffers& buffers, const wchar_t* kind, const std::wstring& inputFile,
                      const std::wstring& outputFile, int input, InputSource* source)
 {
     print(processing, {inputFile, outputFile, kind});
-    Buffers buffers(direction);
+    buffers.converter.renew();
     unsigned error = 0;
     OpenInput opened{input >= 0 ? -1 : platform::openInput(inputFile.c_str(), error)};
     if (input < 0 && opened.file < 0) {
@@ -263,7 +294,8 @@ int convertOneOfMany(wchar_t direction, const wchar_t* kind, const std::wstring&
     }
     const int descriptor = input >= 0 ? input : opened.file;
     FileSource file(descriptor);
-    return writeOutput(buffers, source != nullptr ? *source : file, descriptor, inputFile.c_str(), outputFile.c_str());
+    return writeOutput(buffers.pump, source != nullptr ? *source : file, descriptor, inputFile.c_str(),
+                       outputFile.c_str());
 }
 
 // Converts every file that `inputFile` names (the files of a folder, one
@@ -271,7 +303,7 @@ int convertOneOfMany(wchar_t direction, const wchar_t* kind, const std::wstring&
 // own in `outputFolder`, made if need be. Returns 0, or 1 when any failed.
 int convertToFolder(wchar_t direction, const wchar_t* inputFile, const wchar_t* outputFolder)
 {
-    const wchar_t* kind = direction == 's' ? L"SEQ" : direction == 't' ? L"TXT" : L"ANSI";
+    const wchar_t* kind = kindOf(direction);
     const std::wstring_view extension = direction == 's' ? L".seq" : direction == 't' ? L".txt" : L".ans";
     // Until the first file is known, a failure is reported as in a run of one file.
     const auto failBeforeFiles = [&](std::wstring_view message, const wchar_t* name, unsigned error) {
@@ -279,6 +311,7 @@ int convertToFolder(wchar_t direction, const wchar_t* inputFile, const wchar_t* 
         print(message, {name}, error);
         return 1;
     };
+    ManyBuffers buffers(direction);
     unsigned error = 0;
     std::vector<std::wstring> files;
     const bool fromFolder = platform::isFolder(inputFile);
@@ -301,7 +334,7 @@ int convertToFolder(wchar_t direction, const wchar_t* inputFile, const wchar_t* 
     int status = 0;
     const auto convertNext = [&](const std::wstring& input, std::wstring_view stem, InputSource* source) {
         const std::wstring output = inFolder(outputFolder, names.take(stem, extension));
-        const int failed = convertOneOfMany(direction, kind, input, output, single.file, source);
+        const int failed = convertOneOfMany(buffers, kind, input, output, single.file, source);
         // The next progress line starts a line of its own.
         if (failed != 0)
             platform::writeConsole(L"\n");
@@ -396,7 +429,7 @@ int run(int argc, wchar_t* argv[])
     if (!output.empty() && !platform::isStandardOutput(outputFile) &&
         (platform::isFolderSeparator(output.back()) || platform::isFolder(outputFile)))
         return convertToFolder(direction, inputFile, outputFile);
-    print(processing, {inputFile, outputFile, direction == 's' ? L"SEQ" : direction == 't' ? L"TXT" : L"ANSI"});
+    print(processing, {inputFile, outputFile, kindOf(direction)});
     Buffers buffers(direction);
     unsigned error = 0;
     // A name that opens as a file is that file, whatever its name; only
@@ -410,7 +443,7 @@ int run(int argc, wchar_t* argv[])
         return 1;
     }
     FileSource file(infile.file);
-    return writeOutput(buffers, image.isOpen() ? static_cast<InputSource&>(image) : file, infile.file, inputFile,
+    return writeOutput(buffers.pump, image.isOpen() ? static_cast<InputSource&>(image) : file, infile.file, inputFile,
                        outputFile);
 }
 

@@ -504,6 +504,11 @@ TEST(Program, ConvertsAWholeDiskOrFolderIntoAFolder)
     result = runKalmora({"-i=art", "-o=new/", "-d=txt"}, folder.path());
     EXPECT_EQ(result.output, progress("art/MENU", "new/MENU.txt", "TXT") + progress("art/menu.seq", "new/menu~2.txt", "TXT"));
     EXPECT_EQ(readBytes(folder / "new" / "menu~2.txt"), sampleText);
+    // Each file starts afresh: a tag left open at the end of one does not go on in the next.
+    writeBytes(folder / "new" / "MENU.txt", "ab{RE");
+    writeBytes(folder / "new" / "MENU~1.txt", "D}");
+    EXPECT_EQ(runKalmora({"-i=new", "-o=seq/", "-d=seq"}, folder.path()).status, 0);
+    EXPECT_EQ(readBytes(folder / "seq" / "MENU~1.seq"), std::string("\x64\x00", 2));
 #ifndef _WIN32
     ::umask(mask);
     EXPECT_EQ(fs::status(folder / "new").permissions(), fs::perms(0750));
