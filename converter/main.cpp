@@ -4,6 +4,7 @@
 #include "conversion.h"
 #include "disk_image.h"
 #include "option_parser.h"
+#include "petcat_dialect.h"
 #include "platform.h"
 #include "screen_writer.h"
 #include "utf8.h"
@@ -11,10 +12,12 @@
 #include <cerrno>
 #include <cstdint>
 #include <cwchar>
+#include <functional>
 #include <memory>
 #include <new>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace {
 
@@ -24,6 +27,7 @@ enum OptionId : std::int32_t {
     ID_OUTPUT = 2,
     ID_DIRECTION = 3,
     ID_VERSION = 4,
+    ID_TAGS = 5,
 };
 
 }  // namespace
@@ -37,6 +41,7 @@ constexpr OptionDef optionTable[] = {
     {ID_HELP, L"-?", ARG_NONE},
     {ID_HELP, L"--help", ARG_NONE},
     {ID_VERSION, L"--version", ARG_NONE},
+    {ID_TAGS, L"--tags", ARG_JOINED},
     {-1, nullptr, ARG_NONE},
 };
 
@@ -72,6 +77,7 @@ constexpr std::wstring_view cannotOpenOutput = L"Could not open %s for writing. 
 constexpr std::wstring_view cannotRead = L"Could not read %s. [%u]";
 constexpr std::wstring_view cannotWrite = L"Could not write %s. [%u]";
 constexpr std::wstring_view cannotAllocate = L"Could not allocate memory. [%u]";
+constexpr std::wstring_view unknownTag = L"Unknown tag %s in %s, line %s.\n";
 
 // Prints `format` with each "%s" replaced by the next of `texts` and "%u" by `number`.
 void print(std::wstring_view format, std::initializer_list<std::wstring_view> texts, unsigned number = 0)
@@ -101,13 +107,13 @@ constexpr std::size_t blockSize = 64 * 1024;
 
 }  // namespace
 
-std::unique_ptr<BlockConverter> makeConverter(wchar_t direction)
+std::unique_ptr<BlockConverter> makeConverter(wchar_t direction, Tags tags)
 {
     if (direction == 't')
-        return makeSeqToTextBlocks();
+        return tags == Tags::petcat ? makePetcatTextBlocks() : makeSeqToTextBlocks();
     if (direction == 'a')
         return makeAnsiScreen();
-    return makeTextToSeqBlocks();
+    return tags == Tags::petcat ? makePetcatReaderBlocks() : makeTextToSeqBlocks();
 }
 
 namespace {
@@ -115,7 +121,7 @@ namespace {
 // The converter and its buffers, made before either file is opened, so that
 // memory running out costs nothing the user had.
 struct Buffers {
-    explicit Buffers(wchar_t direction) : converter(makeConverter(direction)), pump(*converter, blockSize) {}
+    Buffers(wchar_t direction, Tags tags) : converter(makeConverter(direction, tags)), pump(*converter, blockSize) {}
     std::unique_ptr<BlockConverter> converter;
     BlockPump pump;
 };
@@ -192,7 +198,47 @@ int convert(Buffers& buffers, InputSource& infile, const wchar_t* inputFile, int
         print(cannotRead, {inputFile}, result.error);
     else if (result.failure == PumpResult::Failure::writing)
         print(cannotWrite, {outputFile}, result.error);
+    else if (const ConversionFault* fault = buffers.converter->fault(); fault != nullptr)
+        print(unknownTag, {wideFromBytes(fault->tag), inputFile, std::to_wstring(fault->line)});
     return result.failure == PumpResult::Failure::none ? 0 : 1;
+}
+
+// The tag dialect a run asks for, and the --tags argument that asked, as typed.
+struct TagChoice {
+    Tags tags = Tags::kalmora;
+    std::wstring typed;
+};
+
+// The argument the parser found `value` in, as it was typed: the parser
+// edits arguments in place.
+std::wstring argumentAsTyped(int argc, wchar_t* argv[], const std::vector<std::wstring>& typed, const wchar_t* value)
+{
+    for (int k = 1; k < argc; ++k)
+        if (std::less_equal<>()(argv[k], value) && std::less_equal<>()(value, argv[k] + typed[k].size()))
+            return typed[k];
+    return {};
+}
+
+// Takes a --tags value into `choice`. Returns false after printing when it is no dialect.
+bool chooseTags(std::wstring_view value, std::wstring typed, TagChoice& choice)
+{
+    if (value != L"petcat" && value != L"kalmora") {
+        print(invalidArgument, {typed});
+        return false;
+    }
+    choice = {value == L"petcat" ? Tags::petcat : Tags::kalmora, std::move(typed)};
+    return true;
+}
+
+// Checks the tag dialect against the direction. Returns false after printing
+// when they do not go together: the screen has no tags.
+bool tagsFitDirection(const TagChoice& choice, wchar_t direction)
+{
+    if (direction == 'a' && !choice.typed.empty()) {
+        print(invalidArgument, {choice.typed});
+        return false;
+    }
+    return true;
 }
 
 int run(int argc, wchar_t* argv[])
@@ -200,6 +246,8 @@ int run(int argc, wchar_t* argv[])
     wchar_t inputFile[maxNameUnits + 1] = {};
     wchar_t outputFile[maxNameUnits + 1] = {};
     wchar_t direction = 0;
+    TagChoice tags;
+    const std::vector<std::wstring> typed(argv, argv + argc);
     COptionParser args(argc, argv, optionTable);
 
     while (args.NextOption()) {
@@ -240,10 +288,16 @@ int run(int argc, wchar_t* argv[])
                 return 1;
             }
             break;
+        case ID_TAGS:
+            if (!chooseTags(value, argumentAsTyped(argc, argv, typed, value.data()), tags))
+                return 1;
+            break;
         default:
             break;
         }
     }
+    if (!tagsFitDirection(tags, direction))
+        return 1;
     if (direction == 0) {
         platform::writeConsole(usageLine);
         return 0;
@@ -254,7 +308,7 @@ int run(int argc, wchar_t* argv[])
     if (platform::isStandardOutput(outputFile))
         platform::sendMessagesToStandardError();
     print(processing, {inputFile, outputFile, direction == 's' ? L"SEQ" : direction == 't' ? L"TXT" : L"ANSI"});
-    Buffers buffers(direction);
+    Buffers buffers(direction, tags.tags);
     unsigned error = 0;
     // A name that opens as a file is that file, whatever its name; only
     // otherwise may it be IMAGE:NAME.

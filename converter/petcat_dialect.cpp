@@ -1,0 +1,331 @@
+#include "petcat_dialect.h"
+
+#include "code_table.h"
+#include "petcat_table.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <string_view>
+
+namespace {
+
+// Names are found through a hash table of their first 16 bytes in lower
+// case, zero-padded, and their length: no name is longer, and a tag's text
+// that is cannot be one. The table holds the dialect's names, Kalmora's own,
+// and "$xx" and the decimal numbers 0 to 255, so that any plain tag is one
+// lookup.
+constexpr std::size_t nameBits = 11;
+constexpr std::size_t nameSlotCount = std::size_t{1} << nameBits;
+
+struct NameSlot {
+    std::uint64_t low = 0;
+    std::uint64_t high = 0;
+    std::uint8_t length = 0;  // 0 for an empty slot
+    std::uint8_t code = 0;
+};
+
+struct NameTable {
+    std::array<NameSlot, nameSlotCount> slots{};
+    std::size_t clashes = 0;  // names met again with another code; the first one stays
+};
+
+constexpr char lowered(char ch)
+{
+    return ch >= 'A' && ch <= 'Z' ? static_cast<char>(ch - 'A' + 'a') : ch;
+}
+
+constexpr std::size_t slotOf(std::uint64_t low, std::uint64_t high)
+{
+    return static_cast<std::size_t>(((low ^ (high * 0x9E3779B97F4A7C15ULL)) * 0xFF51AFD7ED558CCDULL) >>
+                                    (64 - nameBits));
+}
+
+// Packs up to 16 bytes of `name`, in lower case, into `slot`'s key.
+constexpr void setKey(NameSlot& slot, std::string_view name)
+{
+    char padded[16] = {};
+    for (std::size_t i = 0; i < name.size(); ++i)
+        padded[i] = lowered(name[i]);
+    slot.low = codeTable::loadLittleEndian(padded);
+    slot.high = codeTable::loadLittleEndian(padded + 8);
+    slot.length = static_cast<std::uint8_t>(name.size());
+}
+
+constexpr void addName(NameTable& table, std::string_view name, std::uint8_t code)
+{
+    NameSlot key;
+    setKey(key, name);
+    std::size_t slot = slotOf(key.low, key.high);
+    for (; table.slots[slot].length != 0; slot = (slot + 1) % nameSlotCount) {
+        const NameSlot& held = table.slots[slot];
+        if (held.low == key.low && held.high == key.high && held.length == key.length) {
+            if (held.code != code)
+                ++table.clashes;
+            return;
+        }
+    }
+    key.code = code;
+    table.slots[slot] = key;
+}
+
+constexpr NameTable makeNameTable()
+{
+    NameTable table;
+    // The dialect's own names first: where one of Kalmora's meant another
+    // code, the dialect's would stay.
+    for (const petcat::Name& name : petcat::names)
+        addName(table, name.text, name.code);
+    constexpr char hexDigits[] = "0123456789abcdef";
+    for (std::size_t code = 0; code < 256; ++code) {
+        const char hex[] = {'$', hexDigits[code / 16], hexDigits[code % 16]};
+        addName(table, std::string_view(hex, 3), static_cast<std::uint8_t>(code));
+        char decimal[3] = {};
+        std::size_t length = 0;
+        if (code >= 100)
+            decimal[length++] = static_cast<char>('0' + code / 100);
+        if (code >= 10)
+            decimal[length++] = static_cast<char>('0' + code / 10 % 10);
+        decimal[length++] = static_cast<char>('0' + code % 10);
+        addName(table, std::string_view(decimal, length), static_cast<std::uint8_t>(code));
+    }
+    for (std::size_t code = 0; code < 256; ++code) {
+        const std::string_view form(codeText[code], codeTable::constLength(codeText[code]));
+        if (form.size() > 2 && form.front() == '{')
+            addName(table, form.substr(1, form.size() - 2), static_cast<std::uint8_t>(code));
+    }
+    return table;
+}
+
+constexpr NameTable nameTable = makeNameTable();
+
+static_assert(nameTable.clashes == 0, "no name, whatever its case, means two codes");
+
+// What each byte outside braces gives: its code, or above 255 for the bytes
+// that need more than a lookup ("{", CR and LF).
+constexpr std::uint16_t special = 0x100;
+
+constexpr std::array<std::uint16_t, 256> makeByteCodes()
+{
+    std::array<std::uint16_t, 256> codes{};
+    for (std::size_t byte = 0; byte < 256; ++byte)
+        codes[byte] = static_cast<std::uint16_t>(byte);
+    for (char letter = 'a'; letter <= 'z'; ++letter) {
+        codes[static_cast<unsigned char>(letter)] = static_cast<std::uint16_t>(letter - 'a' + 65);
+        codes[static_cast<unsigned char>(letter - 'a' + 'A')] = static_cast<std::uint16_t>(letter - 'a' + 193);
+    }
+    codes['`'] = 64;
+    codes['|'] = 92;
+    codes['}'] = 93;
+    codes['~'] = 255;
+    codes['{'] = codes['\r'] = codes['\n'] = special;
+    return codes;
+}
+
+constexpr std::array<std::uint16_t, 256> byteCodes = makeByteCodes();
+
+// The longest tag text worth looking at: a count, a space and a name, or a
+// name, "*" and a count, all with room to spare.
+constexpr std::size_t longestTagText = 32;
+
+// A count or a number written in decimal, leading zeros allowed: its value
+// when it is from 0 to 255, else -1.
+int smallNumber(std::string_view digits)
+{
+    if (digits.empty())
+        return -1;
+    int value = 0;
+    for (const char digit : digits) {
+        if (digit < '0' || digit > '9')
+            return -1;
+        value = value * 10 + (digit - '0');
+        if (value > 255)
+            return -1;
+    }
+    return value;
+}
+
+// The code of one thing a tag or a repeat names: a name, "$xx" or a number.
+int itemCode(std::string_view item)
+{
+    const int code = petcatNameCode(item.data(), item.size());
+    return code >= 0 ? code : smallNumber(item);
+}
+
+struct Repeat {
+    int code = -1;  // -1 when the text is no tag
+    int count = 0;
+};
+
+// Reads a tag's text between its braces: a name, "$xx" or a number, or a
+// repeat of one of them in any of the forms "3 down", "3down" and "down*3".
+Repeat readTag(std::string_view text)
+{
+    if (const int code = itemCode(text); code >= 0)
+        return {code, 1};
+    if (const std::size_t star = text.rfind('*'); star != std::string_view::npos) {
+        const int count = smallNumber(text.substr(star + 1));
+        const int code = itemCode(text.substr(0, star));
+        if (count > 0 && code >= 0)
+            return {code, count};
+    }
+    const std::size_t digits = std::min(text.find_first_not_of("0123456789"), text.size());
+    if (digits > 0 && digits < text.size()) {
+        const int count = smallNumber(text.substr(0, digits));
+        // A number needs the space: "{365}" is a number too large, not 3 of 65.
+        const std::string_view rest = text.substr(digits + (text[digits] == ' ' ? 1 : 0));
+        const int code = itemCode(rest);
+        if (count > 0 && code >= 0)
+            return {code, count};
+    }
+    return {};
+}
+
+}  // namespace
+
+int petcatNameCode(const char* name, std::size_t length)
+{
+    if (length == 0 || length > 16)
+        return -1;
+    NameSlot key;
+    char padded[16] = {};
+    for (std::size_t i = 0; i < length; ++i)
+        padded[i] = lowered(name[i]);
+    key.low = codeTable::load64(padded);
+    key.high = codeTable::load64(padded + 8);
+    for (std::size_t slot = slotOf(key.low, key.high);; slot = (slot + 1) % nameSlotCount) {
+        const NameSlot& held = nameTable.slots[slot];
+        if (held.length == 0)
+            return -1;
+        if (held.low == key.low && held.high == key.high && held.length == length)
+            return held.code;
+    }
+}
+
+BlockStep PetcatReader::convert(const char* text, std::size_t size, std::uint8_t* seq, std::size_t room)
+{
+    std::uint8_t* next = seq;
+    std::size_t i = 0;
+    // CR LF is one line end, also when a block ends between the two.
+    if (afterReturn && size > 0) {
+        afterReturn = false;
+        if (text[0] == '\n') {
+            ++line;
+            i = 1;
+        }
+    }
+    while (i < size && !failed) {
+        const auto free = room - static_cast<std::size_t>(next - seq);
+        if (free < maxCodesPerTag)
+            break;
+        if (inTag) {
+            const std::size_t start = i;
+            while (i < size && text[i] != '}' && text[i] != '\n' && text[i] != '\r')
+                ++i;
+            gather(text + start, i - start);
+            if (i == size)
+                break;
+            // A tag never spans lines: one that meets a line end never closes.
+            if (text[i] != '}') {
+                fail();
+                break;
+            }
+            gather(text + i++, 1);
+            next = closeTag(next);
+            continue;
+        }
+        // Plain bytes, leaving room for a tag that may come right after them.
+        const std::size_t end = i + std::min(size - i, free - maxCodesPerTag + 1);
+        for (std::uint16_t code; i < end && (code = byteCodes[static_cast<unsigned char>(text[i])]) < special; ++i)
+            *next++ = static_cast<std::uint8_t>(code);
+        if (i == end)
+            continue;
+        const char ch = text[i++];
+        if (ch == '{') {
+            inTag = true;
+            tagLine = line;
+            tagLength = 0;
+            gather(&ch, 1);
+        } else if (ch == '\n') {
+            *next++ = 13;
+            ++line;
+        } else {
+            *next++ = 13;
+            if (i == size) {
+                afterReturn = true;
+            } else if (text[i] == '\n') {
+                ++line;
+                ++i;
+            }
+        }
+    }
+    return {i, static_cast<std::size_t>(next - seq)};
+}
+
+void PetcatReader::gather(const char* text, std::size_t size)
+{
+    if (tagLength < sizeof tag)
+        std::memcpy(tag + tagLength, text, std::min(size, sizeof tag - tagLength));
+    tagLength += size;
+}
+
+std::uint8_t* PetcatReader::closeTag(std::uint8_t* next)
+{
+    inTag = false;
+    const Repeat repeat =
+        tagLength - 2 <= longestTagText ? readTag(std::string_view(tag + 1, tagLength - 2)) : Repeat{};
+    if (repeat.code < 0) {
+        fail();
+        return next;
+    }
+    std::memset(next, repeat.code, static_cast<std::size_t>(repeat.count));
+    return next + repeat.count;
+}
+
+void PetcatReader::fail()
+{
+    failed = true;
+    m_fault = {std::string(tag, std::min(tagLength, sizeof tag)), tagLine};
+}
+
+bool PetcatReader::finish()
+{
+    if (inTag && !failed)
+        fail();
+    return !failed;
+}
+
+namespace {
+
+class PetcatReaderBlocks final : public BlockConverter {
+public:
+    std::size_t outputRoom(std::size_t blockSize) const override { return blockSize + maxCodesPerTag; }
+
+    BlockStep convert(const char* input, std::size_t size, char* output, std::size_t room) override
+    {
+        return reader.convert(input, size, reinterpret_cast<std::uint8_t*>(output), room);
+    }
+
+    std::size_t finish(char*, std::size_t) override
+    {
+        reader.finish();
+        return 0;
+    }
+
+    const ConversionFault* fault() const override { return reader.fault(); }
+
+private:
+    PetcatReader reader;
+};
+
+}  // namespace
+
+std::unique_ptr<BlockConverter> makePetcatTextBlocks()
+{
+    return std::make_unique<FormWriterBlocks<petcat::formSlots, petcat::longestFormLength>>();
+}
+
+std::unique_ptr<BlockConverter> makePetcatReaderBlocks()
+{
+    return std::make_unique<PetcatReaderBlocks>();
+}
