@@ -234,8 +234,8 @@ BlockStep PetcatReader::convert(const char* text, std::size_t size, std::uint8_t
             next = closeTag(next);
             continue;
         }
-        // Plain bytes, leaving room for a tag that may come right after them.
-        const std::size_t end = i + std::min(size - i, free - maxCodesPerTag + 1);
+        // Plain bytes, one code each.
+        const std::size_t end = i + std::min(size - i, free);
         for (std::uint16_t code; i < end && (code = byteCodes[static_cast<unsigned char>(text[i])]) < special; ++i)
             *next++ = static_cast<std::uint8_t>(code);
         if (i == end)

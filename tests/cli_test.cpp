@@ -132,7 +132,7 @@ TEST(Program, SpeaksTheOtherDialectBothWays)
 
     // An unknown tag fails the run with its bytes and line; the old output stays.
     for (const std::string& tail : {std::string("{caf\xc3\xa9\xff}"), std::string("{3 down")}) {
-        writeBytes(folder / "bad.txt", text + tail);
+        writeBytes(folder / "bad.txt", text + tail + "\n" + text);
         result = runKalmora({"-i=bad.txt", "-o=many.seq", "-d=seq", "--tags=petcat"}, folder.path());
         EXPECT_EQ(result.output,
                   progress("bad.txt", "many.seq", "SEQ") + "Unknown tag " + tail + " in bad.txt, line 20001.\n");
