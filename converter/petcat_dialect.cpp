@@ -1,10 +1,12 @@
 #include "petcat_dialect.h"
 
+#include "byte_lanes.h"
 #include "code_table.h"
 #include "petcat_table.h"
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
 #include <string_view>
 
@@ -101,8 +103,30 @@ constexpr NameTable nameTable = makeNameTable();
 
 static_assert(nameTable.clashes == 0, "no name, whatever its case, means two codes");
 
-// What each byte outside braces gives: its code, or above 255 for the bytes
-// that need more than a lookup ("{", CR and LF).
+// Returns 0xFF in each lane of `bytes` from `first` to `last`, 0 elsewhere.
+lanes::Bytes within(lanes::Bytes bytes, std::uint8_t first, std::uint8_t last)
+{
+    return lanes::below(bytes - lanes::splat(first), lanes::splat(static_cast<std::uint8_t>(last - first + 1)));
+}
+
+// What 16 bytes outside braces give, as arithmetic: "`" to "}" ("{" aside)
+// come down 32 (lower-case letters to 65-90), "A"-"Z" go up 128 to 193-218,
+// "~" is 255 and every other byte is itself.
+lanes::Bytes codesOf(lanes::Bytes bytes)
+{
+    return ((bytes - (within(bytes, '`', '}') & lanes::splat(32))) + (within(bytes, 'A', 'Z') & lanes::splat(128))) |
+           lanes::equal(bytes, lanes::splat('~'));
+}
+
+// The bytes outside braces that need more than their code: "{", CR and LF.
+std::uint32_t specialsOf(lanes::Bytes bytes)
+{
+    return lanes::mask(lanes::equal(bytes, lanes::splat('{')) | lanes::equal(bytes, lanes::splat('\r')) |
+                       lanes::equal(bytes, lanes::splat('\n')));
+}
+
+// The same, a byte at a time, for the ends of blocks: the code, or above 255
+// for "{", CR and LF.
 constexpr std::uint16_t special = 0x100;
 
 constexpr std::array<std::uint16_t, 256> makeByteCodes()
@@ -123,6 +147,59 @@ constexpr std::array<std::uint16_t, 256> makeByteCodes()
 }
 
 constexpr std::array<std::uint16_t, 256> byteCodes = makeByteCodes();
+
+// Returns the code of the name whose lower-case bytes, zero-padded, are
+// `low` and `high` and which is `length` bytes long, or -1.
+int codeOfKey(std::uint64_t low, std::uint64_t high, std::size_t length)
+{
+    for (std::size_t slot = slotOf(low, high);; slot = (slot + 1) % nameSlotCount) {
+        const NameSlot& held = nameTable.slots[slot];
+        if (held.length == 0)
+            return -1;
+        if (held.low == low && held.high == high && held.length == length)
+            return held.code;
+    }
+}
+
+constexpr std::uint64_t everyByte = 0x0101010101010101ULL;
+
+// Sets the high bit of the first byte of `word` that is `byte` (later bytes
+// may be marked too: only the lowest mark counts).
+constexpr std::uint64_t firstByteOf(std::uint64_t word, unsigned char byte)
+{
+    const std::uint64_t difference = word ^ (everyByte * byte);
+    return (difference - everyByte) & ~difference & (everyByte * 0x80);
+}
+
+// The eight bytes of `word` with "A"-"Z" in lower case.
+constexpr std::uint64_t lowerCase(std::uint64_t word)
+{
+    const std::uint64_t heptets = word & (everyByte * 0x7F);
+    const std::uint64_t fromA = heptets + everyByte * (0x80 - 'A');
+    const std::uint64_t pastZ = heptets + everyByte * (0x80 - 'Z' - 1);
+    return word | ((fromA & ~pastZ & ~word & (everyByte * 0x80)) >> 2);
+}
+
+// The code of a tag that closes within the 16 bytes after its "{" at
+// `text`, which must be readable, when it is a plain name, "$xx" or number;
+// else -1. Stores the tag's length, braces counted, in `length`.
+int codeOfShortTag(const char* text, std::size_t& length)
+{
+    const std::uint64_t low = codeTable::load64(text + 1);
+    const std::uint64_t high = codeTable::load64(text + 9);
+    // Names differ in length: found without a branch on which word closes.
+    const std::uint64_t closes = firstByteOf(low, '}');
+    const std::uint64_t moreCloses = firstByteOf(high, '}');
+    const int closing = closes != 0       ? std::countr_zero(closes) / 8
+                        : moreCloses != 0 ? 8 + std::countr_zero(moreCloses) / 8
+                                          : 16;
+    const auto inside = static_cast<std::size_t>(closing);
+    if (inside == 0 || inside == 16)
+        return -1;
+    length = inside + 2;
+    const codeTable::TagKey& keep = codeTable::keepMasks[inside];
+    return codeOfKey(lowerCase(low) & keep.low, lowerCase(high) & keep.high, inside);
+}
 
 // The longest tag text worth looking at: a count, a space and a name, or a
 // name, "*" and a count, all with room to spare.
@@ -187,19 +264,10 @@ int petcatNameCode(const char* name, std::size_t length)
 {
     if (length == 0 || length > 16)
         return -1;
-    NameSlot key;
     char padded[16] = {};
     for (std::size_t i = 0; i < length; ++i)
         padded[i] = lowered(name[i]);
-    key.low = codeTable::load64(padded);
-    key.high = codeTable::load64(padded + 8);
-    for (std::size_t slot = slotOf(key.low, key.high);; slot = (slot + 1) % nameSlotCount) {
-        const NameSlot& held = nameTable.slots[slot];
-        if (held.length == 0)
-            return -1;
-        if (held.low == key.low && held.high == key.high && held.length == length)
-            return held.code;
-    }
+    return codeOfKey(codeTable::load64(padded), codeTable::load64(padded + 8), length);
 }
 
 BlockStep PetcatReader::convert(const char* text, std::size_t size, std::uint8_t* seq, std::size_t room)
@@ -234,8 +302,26 @@ BlockStep PetcatReader::convert(const char* text, std::size_t size, std::uint8_t
             next = closeTag(next);
             continue;
         }
-        // Plain bytes, one code each.
+        // Most tags close soon after their "{": looked up at once.
+        if (text[i] == '{' && size - i > 16) {
+            std::size_t length = 0;
+            if (const int code = codeOfShortTag(text + i, length); code >= 0) {
+                *next++ = static_cast<std::uint8_t>(code);
+                i += length;
+                continue;
+            }
+        }
+        // Plain bytes, one code each: 16 at a time, then one at a time.
         const std::size_t end = i + std::min(size - i, free);
+        while (end - i >= lanes::width) {
+            const lanes::Bytes bytes = lanes::load(text + i);
+            lanes::store(next, codesOf(bytes));
+            const auto plain = static_cast<std::size_t>(std::countr_zero(specialsOf(bytes) | 1U << lanes::width));
+            next += plain;
+            i += plain;
+            if (plain < lanes::width)
+                break;
+        }
         for (std::uint16_t code; i < end && (code = byteCodes[static_cast<unsigned char>(text[i])]) < special; ++i)
             *next++ = static_cast<std::uint8_t>(code);
         if (i == end)

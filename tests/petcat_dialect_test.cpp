@@ -40,7 +40,8 @@ TEST(PetcatDialect, EveryCodeWritesItsFormAndReadsBack)
     std::string all;
     for (int code = 0; code < 256; ++code)
         all += static_cast<char>(code);
-    EXPECT_EQ(readPetcat(writePetcat(all), 7), all);
+    for (const std::size_t piece : {7, 100000})
+        EXPECT_EQ(readPetcat(writePetcat(all), piece), all) << "blocks of " << piece;
     EXPECT_EQ(writePetcat(std::string("\x00\x0d\x22\x5c\x60\x61\xa1\xa9\xc1\xde\xdf\xff\x20\x40\x5f", 15)),
               "{$00}\n\"\\{$60}{$61}{CBM-K}{SHIFT-POUND}A{$de}{CBM-*}~ @_");
 }
