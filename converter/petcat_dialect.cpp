@@ -302,6 +302,23 @@ BlockStep PetcatReader::convert(const char* text, std::size_t size, std::uint8_t
             next = closeTag(next);
             continue;
         }
+        // Plain bytes, one code each: 16 at a time, then one at a time.
+        if (text[i] != '{') {
+            const std::size_t end = i + std::min(size - i, free);
+            while (end - i >= lanes::width) {
+                const lanes::Bytes bytes = lanes::load(text + i);
+                lanes::store(next, codesOf(bytes));
+                const auto plain = static_cast<std::size_t>(std::countr_zero(specialsOf(bytes) | 1U << lanes::width));
+                next += plain;
+                i += plain;
+                if (plain < lanes::width)
+                    break;
+            }
+            for (std::uint16_t code; i < end && (code = byteCodes[static_cast<unsigned char>(text[i])]) < special; ++i)
+                *next++ = static_cast<std::uint8_t>(code);
+            if (i == end)
+                continue;
+        }
         // Most tags close soon after their "{": looked up at once.
         if (text[i] == '{' && size - i > 16) {
             std::size_t length = 0;
@@ -311,21 +328,6 @@ BlockStep PetcatReader::convert(const char* text, std::size_t size, std::uint8_t
                 continue;
             }
         }
-        // Plain bytes, one code each: 16 at a time, then one at a time.
-        const std::size_t end = i + std::min(size - i, free);
-        while (end - i >= lanes::width) {
-            const lanes::Bytes bytes = lanes::load(text + i);
-            lanes::store(next, codesOf(bytes));
-            const auto plain = static_cast<std::size_t>(std::countr_zero(specialsOf(bytes) | 1U << lanes::width));
-            next += plain;
-            i += plain;
-            if (plain < lanes::width)
-                break;
-        }
-        for (std::uint16_t code; i < end && (code = byteCodes[static_cast<unsigned char>(text[i])]) < special; ++i)
-            *next++ = static_cast<std::uint8_t>(code);
-        if (i == end)
-            continue;
         const char ch = text[i++];
         if (ch == '{') {
             inTag = true;
