@@ -8,29 +8,33 @@
 #include <array>
 #include <bit>
 #include <cstring>
+#include <iterator>
 #include <string_view>
 
 namespace {
 
-// Names are found through a hash table of their first 16 bytes in lower
-// case, zero-padded, and their length: no name is longer, and a tag's text
-// that is cannot be one. The table holds the dialect's names, Kalmora's own,
+// Names are found through a hash table keyed by their bytes in lower case,
+// zero-padded to 15, with their length in the 16th: no name is longer, and a
+// tag's text that is cannot be one. The table holds the dialect's names, Kalmora's own,
 // and "$xx" and the decimal numbers 0 to 255, so that any plain tag is one
 // lookup.
 constexpr std::size_t nameBits = 11;
 constexpr std::size_t nameSlotCount = std::size_t{1} << nameBits;
 
-struct NameSlot {
-    std::uint64_t low = 0;
-    std::uint64_t high = 0;
-    std::uint8_t length = 0;  // 0 for an empty slot
-    std::uint8_t code = 0;
-};
+constexpr std::size_t longestName = 15;
 
 struct NameTable {
-    std::array<NameSlot, nameSlotCount> slots{};
+    std::array<codeTable::TagKey, nameSlotCount> keys{};  // a zero key for an empty slot
+    std::array<std::uint8_t, nameSlotCount> codes{};
     std::size_t clashes = 0;  // names met again with another code; the first one stays
 };
+
+// The key of a name whose first 8 bytes in lower case are `low`, the next
+// ones `high`, zero-padded, and which is `length` bytes long.
+constexpr codeTable::TagKey keyOf(std::uint64_t low, std::uint64_t high, std::size_t length)
+{
+    return {low, high | static_cast<std::uint64_t>(length) << 56};
+}
 
 constexpr char lowered(char ch)
 {
@@ -43,32 +47,23 @@ constexpr std::size_t slotOf(std::uint64_t low, std::uint64_t high)
                                     (64 - nameBits));
 }
 
-// Packs up to 16 bytes of `name`, in lower case, into `slot`'s key.
-constexpr void setKey(NameSlot& slot, std::string_view name)
+constexpr void addName(NameTable& table, std::string_view name, std::uint8_t code)
 {
     char padded[16] = {};
     for (std::size_t i = 0; i < name.size(); ++i)
         padded[i] = lowered(name[i]);
-    slot.low = codeTable::loadLittleEndian(padded);
-    slot.high = codeTable::loadLittleEndian(padded + 8);
-    slot.length = static_cast<std::uint8_t>(name.size());
-}
-
-constexpr void addName(NameTable& table, std::string_view name, std::uint8_t code)
-{
-    NameSlot key;
-    setKey(key, name);
+    const codeTable::TagKey key =
+        keyOf(codeTable::loadLittleEndian(padded), codeTable::loadLittleEndian(padded + 8), name.size());
     std::size_t slot = slotOf(key.low, key.high);
-    for (; table.slots[slot].length != 0; slot = (slot + 1) % nameSlotCount) {
-        const NameSlot& held = table.slots[slot];
-        if (held.low == key.low && held.high == key.high && held.length == key.length) {
-            if (held.code != code)
+    for (; table.keys[slot].high != 0; slot = (slot + 1) % nameSlotCount) {
+        if (table.keys[slot].low == key.low && table.keys[slot].high == key.high) {
+            if (table.codes[slot] != code)
                 ++table.clashes;
             return;
         }
     }
-    key.code = code;
-    table.slots[slot] = key;
+    table.keys[slot] = key;
+    table.codes[slot] = code;
 }
 
 constexpr NameTable makeNameTable()
@@ -102,6 +97,9 @@ constexpr NameTable makeNameTable()
 constexpr NameTable nameTable = makeNameTable();
 
 static_assert(nameTable.clashes == 0, "no name, whatever its case, means two codes");
+static_assert(std::all_of(std::begin(petcat::names), std::end(petcat::names),
+                          [](const petcat::Name& name) { return codeTable::constLength(name.text) <= longestName; }),
+              "every name fits a key");
 
 // Returns 0xFF in each lane of `bytes` from `first` to `last`, 0 elsewhere.
 lanes::Bytes within(lanes::Bytes bytes, std::uint8_t first, std::uint8_t last)
@@ -149,15 +147,16 @@ constexpr std::array<std::uint16_t, 256> makeByteCodes()
 constexpr std::array<std::uint16_t, 256> byteCodes = makeByteCodes();
 
 // Returns the code of the name whose lower-case bytes, zero-padded, are
-// `low` and `high` and which is `length` bytes long, or -1.
+// `low` and `high` and which is `length` bytes long (1 to 15), or -1.
 int codeOfKey(std::uint64_t low, std::uint64_t high, std::size_t length)
 {
-    for (std::size_t slot = slotOf(low, high);; slot = (slot + 1) % nameSlotCount) {
-        const NameSlot& held = nameTable.slots[slot];
-        if (held.length == 0)
+    const codeTable::TagKey key = keyOf(low, high, length);
+    for (std::size_t slot = slotOf(key.low, key.high);; slot = (slot + 1) % nameSlotCount) {
+        const codeTable::TagKey& held = nameTable.keys[slot];
+        if (held.low == key.low && held.high == key.high)
+            return nameTable.codes[slot];
+        if (held.high == 0)
             return -1;
-        if (held.low == low && held.high == high && held.length == length)
-            return held.code;
     }
 }
 
@@ -169,15 +168,6 @@ constexpr std::uint64_t firstByteOf(std::uint64_t word, unsigned char byte)
 {
     const std::uint64_t difference = word ^ (everyByte * byte);
     return (difference - everyByte) & ~difference & (everyByte * 0x80);
-}
-
-// The eight bytes of `word` with "A"-"Z" in lower case.
-constexpr std::uint64_t lowerCase(std::uint64_t word)
-{
-    const std::uint64_t heptets = word & (everyByte * 0x7F);
-    const std::uint64_t fromA = heptets + everyByte * (0x80 - 'A');
-    const std::uint64_t pastZ = heptets + everyByte * (0x80 - 'Z' - 1);
-    return word | ((fromA & ~pastZ & ~word & (everyByte * 0x80)) >> 2);
 }
 
 // The code of a tag that closes within the 16 bytes after its "{" at
@@ -194,11 +184,14 @@ int codeOfShortTag(const char* text, std::size_t& length)
                         : moreCloses != 0 ? 8 + std::countr_zero(moreCloses) / 8
                                           : 16;
     const auto inside = static_cast<std::size_t>(closing);
-    if (inside == 0 || inside == 16)
+    if (inside == 0 || inside > longestName)
         return -1;
     length = inside + 2;
     const codeTable::TagKey& keep = codeTable::keepMasks[inside];
-    return codeOfKey(lowerCase(low) & keep.low, lowerCase(high) & keep.high, inside);
+    const lanes::Bytes bytes = lanes::load(text + 1);
+    char lowered[16];
+    lanes::store(lowered, bytes + (within(bytes, 'A', 'Z') & lanes::splat(32)));
+    return codeOfKey(codeTable::load64(lowered) & keep.low, codeTable::load64(lowered + 8) & keep.high, inside);
 }
 
 // The longest tag text worth looking at: a count, a space and a name, or a
@@ -262,7 +255,7 @@ Repeat readTag(std::string_view text)
 
 int petcatNameCode(const char* name, std::size_t length)
 {
-    if (length == 0 || length > 16)
+    if (length == 0 || length > longestName)
         return -1;
     char padded[16] = {};
     for (std::size_t i = 0; i < length; ++i)
