@@ -15,9 +15,9 @@ namespace {
 
 // Names are found through a hash table keyed by their bytes in lower case,
 // zero-padded to 15, with their length in the 16th: no name is longer, and a
-// tag's text that is cannot be one. The table holds the dialect's names, Kalmora's own,
-// and "$xx" and the decimal numbers 0 to 255, so that any plain tag is one
-// lookup.
+// tag's text that is cannot be one. The table holds the dialect's names,
+// Kalmora's own, and "$xx" and the decimal numbers 0 to 255, so that any
+// plain tag is one lookup.
 constexpr std::size_t nameBits = 11;
 constexpr std::size_t nameSlotCount = std::size_t{1} << nameBits;
 
@@ -403,6 +403,9 @@ private:
 
 std::unique_ptr<BlockConverter> makePetcatTextBlocks()
 {
+    static_assert(std::all_of(petcat::formSlots.begin(), petcat::formSlots.end(),
+                              [](const codeTable::FormSlot& slot) { return slot.length <= petcat::longestFormLength; }),
+                  "the writer's room holds the longest form");
     return std::make_unique<FormWriterBlocks<petcat::formSlots, petcat::longestFormLength>>();
 }
 

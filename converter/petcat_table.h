@@ -54,6 +54,7 @@ inline constexpr char formText[256][16] = {
 };
 
 static_assert(longestFormLength < sizeof codeTable::FormSlot::text, "forms fit a slot");
+/// The forms in 16-byte slots with their lengths, as the form writer copies them.
 inline constexpr codeTable::FormSlots formSlots = codeTable::makeFormSlots(formText);
 
 /// A name the dialect reads inside braces, and its code.
