@@ -41,6 +41,11 @@ PumpResult BlockPump::run(InputSource& input, int output)
     return runPlainly(input, output, static_cast<std::size_t>(count));
 }
 
+PumpResult BlockPump::converterFailure() const
+{
+    return {converter.fault() != nullptr ? PumpResult::Failure::converting : PumpResult::Failure::none, 0};
+}
+
 PumpResult BlockPump::runPlainly(InputSource& input, int output, std::size_t size)
 {
     unsigned error = 0;
@@ -48,12 +53,14 @@ PumpResult BlockPump::runPlainly(InputSource& input, int output, std::size_t siz
         if (size == 0) {
             if (!platform::writeFile(output, outputs[0].get(), converter.finish(outputs[0].get(), outputRoom), error))
                 return {PumpResult::Failure::writing, error};
-            return {};
+            return converterFailure();
         }
         for (std::size_t done = 0; done < size;) {
             const BlockStep step = converter.convert(inputs[0].get() + done, size - done, outputs[0].get(), outputRoom);
             if (!platform::writeFile(output, outputs[0].get(), step.produced, error))
                 return {PumpResult::Failure::writing, error};
+            if (converter.fault() != nullptr)
+                return converterFailure();
             done += step.consumed;
         }
         const std::ptrdiff_t count = input.read(inputs[0].get(), blockSize, error);
@@ -178,6 +185,7 @@ bool BlockPump::runOverlapped(InputSource& input, int output, PumpResult& result
                 converter.convert(inputs[inputSlot].get() + done, size - done, outputs[outputSlot].get(), outputRoom);
             giveOutputSlot(outputSlot, step.produced);
             done += step.consumed;
+            failed = converter.fault() != nullptr;
         }
         if (failed)
             break;
@@ -192,8 +200,9 @@ bool BlockPump::runOverlapped(InputSource& input, int output, PumpResult& result
     outputsEnded.store(true);
     wake(moverAsleep, &BlockPump::moverHasWork);
     mover.join();
-    // Every block a failed write came from was read before any read failed.
-    result = writeFailed.load() ? writeFailure : readFailure;
+    // Every block a failed write came from was read before any read failed,
+    // and so was the block where the converter met a fault.
+    result = writeFailed.load() ? writeFailure : converter.fault() != nullptr ? converterFailure() : readFailure;
     return true;
 }
 

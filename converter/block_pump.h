@@ -14,9 +14,10 @@
 #include <memory>
 #include <mutex>
 
-/// How a run ended: which side failed first in input order, and its error number.
+/// How a run ended: which side failed first in input order, and its error
+/// number. A converter's fault (`converting`) says itself what it met.
 struct PumpResult {
-    enum class Failure { none, reading, writing };
+    enum class Failure { none, reading, writing, converting };
     Failure failure = Failure::none;
     unsigned error = 0;  // the system's error number when a side failed
 };
@@ -55,11 +56,17 @@ public:
     /// The same, reading from `input`.
     PumpResult run(InputSource& input, int output);
 
+    /// What the converter met, after a run that ended with a `converting` failure.
+    const ConversionFault* fault() const { return converter.fault(); }
+
 private:
     // Four blocks in flight each way let the reader, the converter and the
     // writer run ahead of each other by a few blocks, which smooths out the
     // system's uneven read and write times; the memory stays within a few MiB.
     static constexpr std::size_t slotCount = 4;
+
+    /// A `converting` failure once the converter has met a fault, else none.
+    PumpResult converterFailure() const;
 
     /// The plain loop on this thread, starting with `size` bytes already in input slot 0.
     PumpResult runPlainly(InputSource& input, int output, std::size_t size);

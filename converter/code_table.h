@@ -70,20 +70,24 @@ struct alignas(16) FormSlot {
     std::uint8_t length;
 };
 
-constexpr std::array<FormSlot, 256> makeFormSlots()
+using FormSlots = std::array<FormSlot, 256>;
+
+/// The slots of a table of 256 NUL-padded forms, each shorter than a slot's text.
+template <std::size_t width>
+constexpr FormSlots makeFormSlots(const char (&forms)[256][width])
 {
-    static_assert(longestFormLength < sizeof FormSlot::text, "forms fit a slot");
-    std::array<FormSlot, 256> slots{};
+    FormSlots slots{};
     for (std::size_t code = 0; code < 256; ++code) {
-        const std::size_t length = constLength(codeText[code]);
+        const std::size_t length = constLength(forms[code]);
         for (std::size_t i = 0; i < length; ++i)
-            slots[code].text[i] = codeText[code][i];
+            slots[code].text[i] = forms[code][i];
         slots[code].length = static_cast<std::uint8_t>(length);
     }
     return slots;
 }
 
-inline constexpr std::array<FormSlot, 256> formSlots = makeFormSlots();
+static_assert(longestFormLength < sizeof FormSlot::text, "forms fit a slot");
+inline constexpr FormSlots formSlots = makeFormSlots(codeText);
 
 /// Code of each one-character form, indexed by the character; 0 where the
 /// character is no form. Code 0's own form is a tag, so 0 is never ambiguous.
@@ -200,6 +204,31 @@ inline std::uint64_t load64(const char* bytes)
     std::uint64_t value;
     std::memcpy(&value, bytes, sizeof value);
     return value;
+}
+
+/// Writes the form in `slots` of each of the `size` codes at `seq` to `text`,
+/// which must hold 16 bytes more than the forms: whole slots are stored.
+/// Returns the number of text bytes.
+inline std::size_t writeForms(const FormSlots& slots, const std::uint8_t* seq, std::size_t size, char* text)
+{
+    char* next = text;
+    // Copy the whole 16-byte slot and keep only the form's own length: one
+    // load and one store per code, and no branch on the form.
+    const auto writeForm = [&next, &slots](std::uint8_t code) {
+        const FormSlot& slot = slots[code];
+        std::memcpy(next, slot.text, sizeof slot);
+        next += slot.length;
+    };
+    std::size_t i = 0;
+    for (; size - i >= 8; i += 8) {
+        // One load for eight codes.
+        std::uint64_t codes = load64(reinterpret_cast<const char*>(seq + i));
+        for (int k = 0; k < 8; ++k, codes >>= 8)
+            writeForm(static_cast<std::uint8_t>(codes));
+    }
+    for (; i < size; ++i)
+        writeForm(seq[i]);
+    return static_cast<std::size_t>(next - text);
 }
 
 // The bytes of a 16-byte key that a text of each length 0 to 16 keeps.

@@ -33,24 +33,7 @@
 
 std::size_t seqToText(const std::uint8_t* seq, std::size_t size, char* text)
 {
-    char* next = text;
-    // Copy the whole 16-byte slot and keep only the form's own length: one
-    // load and one store per code, and no branch on the form.
-    const auto writeForm = [&next](std::uint8_t code) {
-        const codeTable::FormSlot& slot = codeTable::formSlots[code];
-        std::memcpy(next, slot.text, sizeof slot);
-        next += slot.length;
-    };
-    std::size_t i = 0;
-    for (; size - i >= 8; i += 8) {
-        // One load for eight codes.
-        std::uint64_t codes = codeTable::load64(reinterpret_cast<const char*>(seq + i));
-        for (int k = 0; k < 8; ++k, codes >>= 8)
-            writeForm(static_cast<std::uint8_t>(codes));
-    }
-    for (; i < size; ++i)
-        writeForm(seq[i]);
-    return static_cast<std::size_t>(next - text);
+    return codeTable::writeForms(codeTable::formSlots, seq, size, text);
 }
 
 namespace {
@@ -259,19 +242,6 @@ std::uint8_t* TextToSeq::step(char ch, std::uint8_t* next)
 
 namespace {
 
-class SeqToTextBlocks final : public BlockConverter {
-public:
-    std::size_t outputRoom(std::size_t blockSize) const override { return seqToTextCapacity(blockSize); }
-
-    BlockStep convert(const char* input, std::size_t size, char* output, std::size_t room) override
-    {
-        const std::size_t codes = std::min(size, (room - seqToTextCapacity(0)) / maxTextPerCode);
-        return {codes, seqToText(reinterpret_cast<const std::uint8_t*>(input), codes, output)};
-    }
-
-    std::size_t finish(char*, std::size_t) override { return 0; }
-};
-
 class TextToSeqBlocks final : public BlockConverter {
 public:
     std::size_t outputRoom(std::size_t blockSize) const override { return blockSize; }
@@ -293,7 +263,7 @@ private:
 
 std::unique_ptr<BlockConverter> makeSeqToTextBlocks()
 {
-    return std::make_unique<SeqToTextBlocks>();
+    return std::make_unique<FormWriterBlocks<codeTable::formSlots, maxTextPerCode>>();
 }
 
 std::unique_ptr<BlockConverter> makeTextToSeqBlocks()

@@ -4,11 +4,14 @@
 // one block at a time, and the one interface through which the driver runs
 // every direction.
 
+#include "code_table.h"
 #include "text_loop.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 /// The most text characters one SEQ byte turns into.
 inline constexpr std::size_t maxTextPerCode = 11;
@@ -47,6 +50,13 @@ private:
     bool afterReturn = false;     // the previous byte was a carriage return
 };
 
+/// What stopped a conversion: the tag that is no tag, as it stands in the
+/// input, and the line it starts on (counting line feeds from 1).
+struct ConversionFault {
+    std::string tag;
+    std::uint64_t line = 0;
+};
+
 /// What one call of a block converter did.
 struct BlockStep {
     std::size_t consumed;  // input bytes taken
@@ -71,6 +81,25 @@ public:
     /// Writes what the converter still holds once the input has ended, into
     /// `room` bytes (at least outputRoom of a block). Returns the bytes written.
     virtual std::size_t finish(char* output, std::size_t room) = 0;
+
+    /// What made the input unreadable, once `convert` or `finish` met it; null
+    /// while none has. After a fault the converter takes nothing more.
+    virtual const ConversionFault* fault() const { return nullptr; }
+};
+
+/// Writes each code's form from `slots`, forms of at most `longest` characters.
+template <const codeTable::FormSlots& slots, std::size_t longest>
+class FormWriterBlocks final : public BlockConverter {
+public:
+    std::size_t outputRoom(std::size_t blockSize) const override { return blockSize * longest + 16; }
+
+    BlockStep convert(const char* input, std::size_t size, char* output, std::size_t room) override
+    {
+        const std::size_t codes = std::min(size, (room - 16) / longest);
+        return {codes, codeTable::writeForms(slots, reinterpret_cast<const std::uint8_t*>(input), codes, output)};
+    }
+
+    std::size_t finish(char*, std::size_t) override { return 0; }
 };
 
 /// A converter that writes the text form of SEQ codes.

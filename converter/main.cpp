@@ -5,6 +5,7 @@
 #include "disk_image.h"
 #include "option_parser.h"
 #include "output_names.h"
+#include "petcat_dialect.h"
 #include "platform.h"
 #include "screen_writer.h"
 #include "utf8.h"
@@ -13,11 +14,13 @@
 #include <cerrno>
 #include <cstdint>
 #include <cwchar>
+#include <functional>
 #include <memory>
 #include <new>
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -28,6 +31,7 @@ enum OptionId : std::int32_t {
     ID_OUTPUT = 2,
     ID_DIRECTION = 3,
     ID_VERSION = 4,
+    ID_TAGS = 5,
 };
 
 }  // namespace
@@ -41,6 +45,7 @@ constexpr OptionDef optionTable[] = {
     {ID_HELP, L"-?", ARG_NONE},
     {ID_HELP, L"--help", ARG_NONE},
     {ID_VERSION, L"--version", ARG_NONE},
+    {ID_TAGS, L"--tags", ARG_JOINED},
     {-1, nullptr, ARG_NONE},
 };
 
@@ -76,6 +81,7 @@ constexpr std::wstring_view cannotOpenOutput = L"Could not open %s for writing. 
 constexpr std::wstring_view cannotRead = L"Could not read %s. [%u]";
 constexpr std::wstring_view cannotWrite = L"Could not write %s. [%u]";
 constexpr std::wstring_view cannotAllocate = L"Could not allocate memory. [%u]";
+constexpr std::wstring_view unknownTag = L"Unknown tag %s in %s, line %s.\n";
 
 // Prints `format` with each "%s" replaced by the next of `texts` and "%u" by `number`.
 void print(std::wstring_view format, std::initializer_list<std::wstring_view> texts, unsigned number = 0)
@@ -111,13 +117,13 @@ const wchar_t* kindOf(wchar_t direction)
 
 }  // namespace
 
-std::unique_ptr<BlockConverter> makeConverter(wchar_t direction)
+std::unique_ptr<BlockConverter> makeConverter(wchar_t direction, Tags tags)
 {
     if (direction == 't')
-        return makeSeqToTextBlocks();
+        return tags == Tags::petcat ? makePetcatTextBlocks() : makeSeqToTextBlocks();
     if (direction == 'a')
         return makeAnsiScreen();
-    return makeTextToSeqBlocks();
+    return tags == Tags::petcat ? makePetcatReaderBlocks() : makeTextToSeqBlocks();
 }
 
 namespace {
@@ -125,7 +131,7 @@ namespace {
 // The converter and its buffers, made before either file is opened, so that
 // memory running out costs nothing the user had.
 struct Buffers {
-    explicit Buffers(wchar_t direction) : converter(makeConverter(direction)), pump(*converter, blockSize) {}
+    Buffers(wchar_t direction, Tags tags) : converter(makeConverter(direction, tags)), pump(*converter, blockSize) {}
     std::unique_ptr<BlockConverter> converter;
     BlockPump pump;
 };
@@ -135,22 +141,27 @@ struct Buffers {
 // made once, serve them all.
 class RenewedConverter final : public BlockConverter {
 public:
-    explicit RenewedConverter(wchar_t direction) : m_direction(direction), m_converter(makeConverter(direction)) {}
-    void renew() { m_converter = makeConverter(m_direction); }
+    RenewedConverter(wchar_t direction, Tags tags)
+        : m_direction(direction), m_tags(tags), m_converter(makeConverter(direction, tags))
+    {
+    }
+    void renew() { m_converter = makeConverter(m_direction, m_tags); }
     std::size_t outputRoom(std::size_t size) const override { return m_converter->outputRoom(size); }
     BlockStep convert(const char* input, std::size_t size, char* output, std::size_t room) override
     {
         return m_converter->convert(input, size, output, room);
     }
     std::size_t finish(char* output, std::size_t room) override { return m_converter->finish(output, room); }
+    const ConversionFault* fault() const override { return m_converter->fault(); }
 
 private:
     wchar_t m_direction;
+    Tags m_tags;
     std::unique_ptr<BlockConverter> m_converter;
 };
 
 struct ManyBuffers {
-    explicit ManyBuffers(wchar_t direction) : converter(direction), pump(converter, blockSize) {}
+    ManyBuffers(wchar_t direction, Tags tags) : converter(direction, tags), pump(converter, blockSize) {}
     RenewedConverter converter;
     BlockPump pump;
 };
@@ -227,6 +238,8 @@ int convert(BlockPump& pump, InputSource& infile, const wchar_t* inputFile, int 
         print(cannotRead, {inputFile}, result.error);
     else if (result.failure == PumpResult::Failure::writing)
         print(cannotWrite, {outputFile}, result.error);
+    else if (const ConversionFault* fault = pump.fault(); fault != nullptr)
+        print(unknownTag, {wideFromBytes(fault->tag), inputFile, std::to_wstring(fault->line)});
     return result.failure == PumpResult::Failure::none ? 0 : 1;
 }
 
@@ -301,7 +314,7 @@ int convertOneOfMany(ManyBuffers& buffers, const wchar_t* kind, const std::wstri
 // Converts every file that `inputFile` names (the files of a folder, one
 // file, or the entries a pattern matches on a disk image) into a file of its
 // own in `outputFolder`, made if need be. Returns 0, or 1 when any failed.
-int convertToFolder(wchar_t direction, const wchar_t* inputFile, const wchar_t* outputFolder)
+int convertToFolder(wchar_t direction, Tags tags, const wchar_t* inputFile, const wchar_t* outputFolder)
 {
     const wchar_t* kind = kindOf(direction);
     const std::wstring_view extension = direction == 's' ? L".seq" : direction == 't' ? L".txt" : L".ans";
@@ -311,7 +324,7 @@ int convertToFolder(wchar_t direction, const wchar_t* inputFile, const wchar_t* 
         print(message, {name}, error);
         return 1;
     };
-    ManyBuffers buffers(direction);
+    ManyBuffers buffers(direction, tags);
     unsigned error = 0;
     std::vector<std::wstring> files;
     const bool fromFolder = platform::isFolder(inputFile);
@@ -368,11 +381,51 @@ int convertToFolder(wchar_t direction, const wchar_t* inputFile, const wchar_t* 
     return status;
 }
 
+// The tag dialect a run asks for, and the --tags argument that asked, as typed.
+struct TagChoice {
+    Tags tags = Tags::kalmora;
+    std::wstring typed;
+};
+
+// The argument the parser found `value` in, as it was typed: the parser
+// edits arguments in place.
+std::wstring argumentAsTyped(int argc, wchar_t* argv[], const std::vector<std::wstring>& typed, const wchar_t* value)
+{
+    for (int k = 1; k < argc; ++k)
+        if (std::less_equal<>()(argv[k], value) && std::less_equal<>()(value, argv[k] + typed[k].size()))
+            return typed[k];
+    return {};
+}
+
+// Takes a --tags value into `choice`. Returns false after printing when it is no dialect.
+bool chooseTags(std::wstring_view value, std::wstring typed, TagChoice& choice)
+{
+    if (value != L"petcat" && value != L"kalmora") {
+        print(invalidArgument, {typed});
+        return false;
+    }
+    choice = {value == L"petcat" ? Tags::petcat : Tags::kalmora, std::move(typed)};
+    return true;
+}
+
+// Checks the tag dialect against the direction. Returns false after printing
+// when they do not go together: the screen has no tags.
+bool tagsFitDirection(const TagChoice& choice, wchar_t direction)
+{
+    if (direction == 'a' && !choice.typed.empty()) {
+        print(invalidArgument, {choice.typed});
+        return false;
+    }
+    return true;
+}
+
 int run(int argc, wchar_t* argv[])
 {
     wchar_t inputFile[maxNameUnits + 1] = {};
     wchar_t outputFile[maxNameUnits + 1] = {};
     wchar_t direction = 0;
+    TagChoice tags;
+    const std::vector<std::wstring> typed(argv, argv + argc);
     if (outputIsStandardOutput(argc, argv))
         platform::sendMessagesToStandardError();
     COptionParser args(argc, argv, optionTable);
@@ -415,10 +468,16 @@ int run(int argc, wchar_t* argv[])
                 return 1;
             }
             break;
+        case ID_TAGS:
+            if (!chooseTags(value, argumentAsTyped(argc, argv, typed, value.data()), tags))
+                return 1;
+            break;
         default:
             break;
         }
     }
+    if (!tagsFitDirection(tags, direction))
+        return 1;
     if (direction == 0) {
         platform::writeConsole(usageLine);
         return 0;
@@ -428,9 +487,9 @@ int run(int argc, wchar_t* argv[])
     const std::wstring_view output(outputFile);
     if (!output.empty() && !platform::isStandardOutput(outputFile) &&
         (platform::isFolderSeparator(output.back()) || platform::isFolder(outputFile)))
-        return convertToFolder(direction, inputFile, outputFile);
+        return convertToFolder(direction, tags.tags, inputFile, outputFile);
     print(processing, {inputFile, outputFile, kindOf(direction)});
-    Buffers buffers(direction);
+    Buffers buffers(direction, tags.tags);
     unsigned error = 0;
     // A name that opens as a file is that file, whatever its name; only
     // otherwise may it be IMAGE:NAME.

@@ -15,6 +15,10 @@ int kalmoraMain(int argc, wchar_t* argv[]);
 /// Prints the message for memory that ran out. Returns the exit status for it, 1.
 int reportOutOfMemory();
 
+/// The brace-tag dialect of the text a run writes or reads.
+enum class Tags { kalmora, petcat };
+
 /// The converter for `direction`: 't' writes text from SEQ codes, 's' SEQ codes
-/// from text, 'a' the screen that SEQ codes print, in ANSI colour.
-std::unique_ptr<BlockConverter> makeConverter(wchar_t direction);
+/// from text, both with the tags of `tags`, 'a' the screen that SEQ codes
+/// print, in ANSI colour.
+std::unique_ptr<BlockConverter> makeConverter(wchar_t direction, Tags tags = Tags::kalmora);

@@ -68,6 +68,8 @@ TEST(Program, CommandLineAnswers)
         {{"-d="}, "Invalid direction. " + usage, 1},
         {{"-d=bad", "-x"}, "Invalid direction. bad" + usage, 1},
         {{"-d=txt", "-d=no"}, "Invalid direction. no" + usage, 1},
+        {{"-d=seq", "--tags=PETCAT"}, "Invalid argument: --tags=PETCAT\n", 1},
+        {{"--ta=kalmora", "-d=ansi"}, "Invalid argument: --ta=kalmora\n", 1},
     };
     ScratchFolder folder;
     for (const auto& sample : cases) {
@@ -107,6 +109,37 @@ TEST(Program, ConvertsBothWays)
     result = runKalmora({"-i=empty.seq", "-o=empty.txt", "-d=txt"}, folder.path());
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(readBytes(folder / "empty.txt"), "");
+}
+
+TEST(Program, SpeaksTheOtherDialectBothWays)
+{
+    ScratchFolder folder;
+    writeBytes(folder / "screen.seq", sampleSeq);
+    ProcessResult result = runKalmora({"-i=screen.seq", "-o=screen.txt", "-d=txt", "--tags=petcat"}, folder.path());
+    EXPECT_EQ(result.output, progress("screen.seq", "screen.txt", "TXT"));
+    EXPECT_EQ(readBytes(folder / "screen.txt"), "{clr}{wht}hi\nA{$00}~");
+
+    // Tags split across the blocks the program reads, on one thread and on two.
+    std::string text;
+    std::string seq;
+    for (int i = 0; i < 20000; ++i) {
+        text += "{clr}{wht}Hello{3 down}{CBM-K}\r\n";
+        seq += "\x93\x05\xc8\x45\x4c\x4c\x4f\x11\x11\x11\xa1\x0d";
+    }
+    writeBytes(folder / "many.txt", text);
+    result = runKalmora({"-i=many.txt", "-o=many.seq", "-d=seq", "--tags=petcat"}, folder.path());
+    EXPECT_EQ(result.status, 0);
+    EXPECT_TRUE(readBytes(folder / "many.seq") == seq);
+
+    // An unknown tag fails the run with its bytes and line; the old output stays.
+    for (const std::string& tail : {std::string("{caf\xc3\xa9\xff}"), std::string("{3 down")}) {
+        writeBytes(folder / "bad.txt", text + tail + "\n" + text);
+        result = runKalmora({"-i=bad.txt", "-o=many.seq", "-d=seq", "--tags=petcat"}, folder.path());
+        EXPECT_EQ(result.output,
+                  progress("bad.txt", "many.seq", "SEQ") + "Unknown tag " + tail + " in bad.txt, line 20001.\n");
+        EXPECT_EQ(result.status, 1);
+        EXPECT_TRUE(readBytes(folder / "many.seq") == seq);
+    }
 }
 
 TEST(Program, FileOfManyBlocksComesOutWholeEveryWay)
