@@ -71,6 +71,10 @@ public:
     /// Writes what the converter still holds once the input has ended, into
     /// `room` bytes (at least outputRoom of a block). Returns the bytes written.
     virtual std::size_t finish(char* output, std::size_t room) = 0;
+
+    /// Whether `finish` found too little memory for what it had to write,
+    /// which is then missing.
+    virtual bool outOfMemory() const { return false; }
 };
 
 /// A converter that writes the text form of SEQ codes.

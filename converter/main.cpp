@@ -5,6 +5,7 @@
 #include "disk_image.h"
 #include "option_parser.h"
 #include "platform.h"
+#include "screen_picture.h"
 #include "screen_writer.h"
 #include "utf8.h"
 
@@ -15,6 +16,7 @@
 #include <new>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace {
 
@@ -24,6 +26,11 @@ enum OptionId : std::int32_t {
     ID_OUTPUT = 2,
     ID_DIRECTION = 3,
     ID_VERSION = 4,
+    ID_CHARSET = 5,
+    ID_BACKGROUND = 6,
+    ID_BORDER = 7,
+    ID_SCALE = 8,
+    ID_FONT = 9,
 };
 
 }  // namespace
@@ -37,6 +44,11 @@ constexpr OptionDef optionTable[] = {
     {ID_HELP, L"-?", ARG_NONE},
     {ID_HELP, L"--help", ARG_NONE},
     {ID_VERSION, L"--version", ARG_NONE},
+    {ID_CHARSET, L"--charset", ARG_JOINED},
+    {ID_BACKGROUND, L"--background", ARG_JOINED},
+    {ID_BORDER, L"--border", ARG_JOINED},
+    {ID_SCALE, L"--scale", ARG_JOINED},
+    {ID_FONT, L"--font", ARG_JOINED},
     {-1, nullptr, ARG_NONE},
 };
 
@@ -103,6 +115,8 @@ constexpr std::size_t blockSize = 64 * 1024;
 
 std::unique_ptr<BlockConverter> makeConverter(wchar_t direction)
 {
+    if (direction == 'p')
+        return makeScreenPicture({});
     if (direction == 't')
         return makeSeqToTextBlocks();
     if (direction == 'a')
@@ -115,7 +129,7 @@ namespace {
 // The converter and its buffers, made before either file is opened, so that
 // memory running out costs nothing the user had.
 struct Buffers {
-    explicit Buffers(wchar_t direction) : converter(makeConverter(direction)), pump(*converter, blockSize) {}
+    explicit Buffers(std::unique_ptr<BlockConverter> made) : converter(std::move(made)), pump(*converter, blockSize) {}
     std::unique_ptr<BlockConverter> converter;
     BlockPump pump;
 };
@@ -183,11 +197,114 @@ int openOnImage(const wchar_t* inputFile, ImageInput& image, unsigned& error)
     return -1;
 }
 
+// The picture's options, each as typed, in command-line order; they are
+// checked once every option is read.
+struct PictureOptions {
+    struct Typed {
+        int id;
+        std::wstring argument;  // as typed
+        std::wstring value;
+    };
+    std::vector<Typed> typed;
+    PictureSettings settings;
+};
+
+// The argument, as typed, whose value the parser found at `value`: the
+// parser cuts an argument at its "=" and may turn a leading "/" into "-".
+std::wstring typedArgument(const std::vector<std::wstring>& arguments, wchar_t* argv[], const wchar_t* value)
+{
+    for (std::size_t i = 1; i < arguments.size(); ++i) {
+        if (argv[i] + std::wcslen(argv[i]) + 1 == value)
+            return arguments[i];
+    }
+    return value;
+}
+
+// A whole number from `low` to `high`, written in decimal digits alone, or -1.
+int numberIn(std::wstring_view text, int low, int high)
+{
+    int number = 0;
+    for (const wchar_t ch : text) {
+        if (ch < L'0' || ch > L'9' || number > high)
+            return -1;
+        number = number * 10 + (ch - L'0');
+    }
+    return !text.empty() && number >= low && number <= high ? number : -1;
+}
+
+// Checks the picture's options for `direction` and takes their values, a
+// later one replacing an earlier. Returns 0, or 1 after printing the first
+// that is refused.
+int checkPictureOptions(wchar_t direction, PictureOptions& options)
+{
+    PictureSettings& settings = options.settings;
+    for (const PictureOptions::Typed& option : options.typed) {
+        const int number = numberIn(option.value, option.id == ID_SCALE ? 1 : 0,
+                                    option.id == ID_SCALE ? static_cast<int>(picture::maxScale) : 15);
+        bool good = direction == 'p';
+        if (option.id == ID_CHARSET)
+            good = good && (option.value == L"upper" || option.value == L"lower");
+        else if (option.id != ID_FONT)
+            good = good && number >= 0;
+        if (!good) {
+            print(invalidArgument, {option.argument});
+            return 1;
+        }
+        if (option.id == ID_CHARSET)
+            settings.lowerCase = option.value == L"lower";
+        else if (option.id == ID_BACKGROUND)
+            settings.background = static_cast<std::uint8_t>(number);
+        else if (option.id == ID_BORDER)
+            settings.border = static_cast<std::uint8_t>(number);
+        else if (option.id == ID_SCALE)
+            settings.scale = static_cast<unsigned>(number);
+    }
+    return 0;
+}
+
+// Reads the character ROM image that `--font` names into the settings.
+// Returns 0, or 1 after printing why it cannot be used.
+int readFont(PictureOptions& options)
+{
+    const PictureOptions::Typed* font = nullptr;
+    for (const PictureOptions::Typed& option : options.typed) {
+        if (option.id == ID_FONT)
+            font = &option;
+    }
+    if (font == nullptr)
+        return 0;
+    unsigned error = 0;
+    const OpenInput file{platform::openInput(font->value.c_str(), error)};
+    if (file.file < 0) {
+        print(cannotOpenInput, {font->value}, error);
+        return 1;
+    }
+    // One byte more than a ROM image tells a longer file.
+    std::vector<std::uint8_t>& bytes = options.settings.font;
+    bytes.resize(picture::fontSize + 1);
+    std::size_t size = 0;
+    for (std::ptrdiff_t count = 1; count > 0 && size < bytes.size(); size += static_cast<std::size_t>(count)) {
+        count = platform::readFile(file.file, bytes.data() + size, bytes.size() - size, error);
+        if (count < 0) {
+            print(cannotRead, {font->value}, error);
+            return 1;
+        }
+    }
+    if (size != picture::fontSize) {
+        print(invalidArgument, {font->argument});
+        return 1;
+    }
+    bytes.resize(picture::fontSize);
+    return 0;
+}
+
 // Runs the chosen conversion from `infile` to `outfile`. Returns 0, or 1
 // after printing which file failed.
 int convert(Buffers& buffers, InputSource& infile, const wchar_t* inputFile, int outfile, const wchar_t* outputFile)
 {
     const PumpResult result = buffers.pump.run(infile, outfile);
+    if (result.failure == PumpResult::Failure::none && buffers.converter->outOfMemory())
+        return reportOutOfMemory();
     if (result.failure == PumpResult::Failure::reading)
         print(cannotRead, {inputFile}, result.error);
     else if (result.failure == PumpResult::Failure::writing)
@@ -200,6 +317,9 @@ int run(int argc, wchar_t* argv[])
     wchar_t inputFile[maxNameUnits + 1] = {};
     wchar_t outputFile[maxNameUnits + 1] = {};
     wchar_t direction = 0;
+    PictureOptions picture;
+    // The parser edits the arguments; a refused one is printed as typed.
+    const std::vector<std::wstring> arguments(argv, argv + argc);
     COptionParser args(argc, argv, optionTable);
 
     while (args.NextOption()) {
@@ -234,11 +354,20 @@ int run(int argc, wchar_t* argv[])
                 direction = 't';
             } else if (value == L"ansi") {
                 direction = 'a';
+            } else if (value == L"png") {
+                direction = 'p';
             } else {
                 print(invalidDirection, {value});
                 platform::writeConsole(usageLine);
                 return 1;
             }
+            break;
+        case ID_CHARSET:
+        case ID_BACKGROUND:
+        case ID_BORDER:
+        case ID_SCALE:
+        case ID_FONT:
+            picture.typed.push_back({args.CurrentId(), typedArgument(arguments, argv, value.data()), std::wstring(value)});
             break;
         default:
             break;
@@ -248,13 +377,21 @@ int run(int argc, wchar_t* argv[])
         platform::writeConsole(usageLine);
         return 0;
     }
+    if (checkPictureOptions(direction, picture) != 0)
+        return 1;
 
     // Data on standard output leaves no room there for messages, the
     // progress line included.
     if (platform::isStandardOutput(outputFile))
         platform::sendMessagesToStandardError();
-    print(processing, {inputFile, outputFile, direction == 's' ? L"SEQ" : direction == 't' ? L"TXT" : L"ANSI"});
-    Buffers buffers(direction);
+    if (readFont(picture) != 0)
+        return 1;
+    const wchar_t* const directionName = direction == 's'   ? L"SEQ"
+                                         : direction == 't' ? L"TXT"
+                                         : direction == 'a' ? L"ANSI"
+                                                            : L"PNG";
+    print(processing, {inputFile, outputFile, directionName});
+    Buffers buffers(direction == 'p' ? makeScreenPicture(picture.settings) : makeConverter(direction));
     unsigned error = 0;
     // A name that opens as a file is that file, whatever its name; only
     // otherwise may it be IMAGE:NAME.
