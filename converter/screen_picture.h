@@ -30,7 +30,7 @@ struct PictureSettings {
     std::uint8_t background = 0;     // colour numbers 0-15
     std::uint8_t border = 0;
     unsigned scale = 1;              // 1 to picture::maxScale: each pixel becomes scale x scale
-    std::vector<std::uint8_t> font;  // a character ROM image, or empty for the built-in glyphs
+    std::vector<std::uint8_t> font{};  // a character ROM image, or empty for the built-in glyphs
 };
 
 /// A converter that prints SEQ codes to the screen and, once the input has
