@@ -56,8 +56,8 @@ public:
     /// The same, reading from `input`.
     PumpResult run(InputSource& input, int output);
 
-    /// What the converter met, after a run that ended with a `converting` failure.
-    const ConversionFault* fault() const { return converter.fault(); }
+    /// The converter the pump runs, to ask what it met.
+    const BlockConverter& conversion() const { return converter; }
 
 private:
     // Four blocks in flight each way let the reader, the converter and the

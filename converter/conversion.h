@@ -85,6 +85,10 @@ public:
     /// What made the input unreadable, once `convert` or `finish` met it; null
     /// while none has. After a fault the converter takes nothing more.
     virtual const ConversionFault* fault() const { return nullptr; }
+
+    /// Whether `finish` found too little memory for what it had to write,
+    /// which is then missing.
+    virtual bool outOfMemory() const { return false; }
 };
 
 /// Writes each code's form from `slots`, forms of at most `longest` characters.

@@ -7,6 +7,7 @@
 #include "output_names.h"
 #include "petcat_dialect.h"
 #include "platform.h"
+#include "screen_picture.h"
 #include "screen_writer.h"
 #include "utf8.h"
 
@@ -20,7 +21,6 @@
 #include <span>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 namespace {
@@ -32,6 +32,11 @@ enum OptionId : std::int32_t {
     ID_DIRECTION = 3,
     ID_VERSION = 4,
     ID_TAGS = 5,
+    ID_CHARSET = 6,
+    ID_BACKGROUND = 7,
+    ID_BORDER = 8,
+    ID_SCALE = 9,
+    ID_FONT = 10,
 };
 
 }  // namespace
@@ -46,6 +51,11 @@ constexpr OptionDef optionTable[] = {
     {ID_HELP, L"--help", ARG_NONE},
     {ID_VERSION, L"--version", ARG_NONE},
     {ID_TAGS, L"--tags", ARG_JOINED},
+    {ID_CHARSET, L"--charset", ARG_JOINED},
+    {ID_BACKGROUND, L"--background", ARG_JOINED},
+    {ID_BORDER, L"--border", ARG_JOINED},
+    {ID_SCALE, L"--scale", ARG_JOINED},
+    {ID_FONT, L"--font", ARG_JOINED},
     {-1, nullptr, ARG_NONE},
 };
 
@@ -112,18 +122,24 @@ constexpr std::size_t blockSize = 64 * 1024;
 // The name of what `direction` writes, for the progress line.
 const wchar_t* kindOf(wchar_t direction)
 {
-    return direction == 's' ? L"SEQ" : direction == 't' ? L"TXT" : L"ANSI";
+    return direction == 's' ? L"SEQ" : direction == 't' ? L"TXT" : direction == 'a' ? L"ANSI" : L"PNG";
 }
 
 }  // namespace
 
-std::unique_ptr<BlockConverter> makeConverter(wchar_t direction, Tags tags)
+std::unique_ptr<BlockConverter> makeConverter(wchar_t direction, const ConverterSettings& settings)
 {
+    const bool petcat = settings.tags == Tags::petcat;
     if (direction == 't')
-        return tags == Tags::petcat ? makePetcatTextBlocks() : makeSeqToTextBlocks();
+        return petcat ? makePetcatTextBlocks() : makeSeqToTextBlocks();
     if (direction == 'a')
         return makeAnsiScreen();
-    return tags == Tags::petcat ? makePetcatReaderBlocks() : makeTextToSeqBlocks();
+    if (direction == 'p') {
+        PictureSettings picture = settings.picture;
+        picture.lowerCase = settings.lowerCase;
+        return makeScreenPicture(picture);
+    }
+    return petcat ? makePetcatReaderBlocks() : makeTextToSeqBlocks();
 }
 
 namespace {
@@ -131,7 +147,10 @@ namespace {
 // The converter and its buffers, made before either file is opened, so that
 // memory running out costs nothing the user had.
 struct Buffers {
-    Buffers(wchar_t direction, Tags tags) : converter(makeConverter(direction, tags)), pump(*converter, blockSize) {}
+    Buffers(wchar_t direction, const ConverterSettings& settings)
+        : converter(makeConverter(direction, settings)), pump(*converter, blockSize)
+    {
+    }
     std::unique_ptr<BlockConverter> converter;
     BlockPump pump;
 };
@@ -141,11 +160,11 @@ struct Buffers {
 // made once, serve them all.
 class RenewedConverter final : public BlockConverter {
 public:
-    RenewedConverter(wchar_t direction, Tags tags)
-        : m_direction(direction), m_tags(tags), m_converter(makeConverter(direction, tags))
+    RenewedConverter(wchar_t direction, const ConverterSettings& settings)
+        : m_direction(direction), m_settings(settings), m_converter(makeConverter(direction, settings))
     {
     }
-    void renew() { m_converter = makeConverter(m_direction, m_tags); }
+    void renew() { m_converter = makeConverter(m_direction, m_settings); }
     std::size_t outputRoom(std::size_t size) const override { return m_converter->outputRoom(size); }
     BlockStep convert(const char* input, std::size_t size, char* output, std::size_t room) override
     {
@@ -153,15 +172,19 @@ public:
     }
     std::size_t finish(char* output, std::size_t room) override { return m_converter->finish(output, room); }
     const ConversionFault* fault() const override { return m_converter->fault(); }
+    bool outOfMemory() const override { return m_converter->outOfMemory(); }
 
 private:
     wchar_t m_direction;
-    Tags m_tags;
+    const ConverterSettings& m_settings;
     std::unique_ptr<BlockConverter> m_converter;
 };
 
 struct ManyBuffers {
-    ManyBuffers(wchar_t direction, Tags tags) : converter(direction, tags), pump(converter, blockSize) {}
+    ManyBuffers(wchar_t direction, const ConverterSettings& settings)
+        : converter(direction, settings), pump(converter, blockSize)
+    {
+    }
     RenewedConverter converter;
     BlockPump pump;
 };
@@ -229,16 +252,127 @@ int openOnImage(const wchar_t* inputFile, ImageInput& image, unsigned& error)
     return -1;
 }
 
+// An option beyond -i, -o and -d, as the command line gave it.
+struct GivenOption {
+    int id;
+    std::wstring typed;  // the whole argument as typed, for its message
+    std::wstring value;
+};
+using GivenOptions = std::vector<GivenOption>;
+
+// A whole number from `low` to `high`, written in decimal digits alone, or -1.
+int numberIn(std::wstring_view text, int low, int high)
+{
+    int number = 0;
+    for (const wchar_t ch : text) {
+        if (ch < L'0' || ch > L'9' || number > high)
+            return -1;
+        number = number * 10 + (ch - L'0');
+    }
+    return !text.empty() && number >= low && number <= high ? number : -1;
+}
+
+// Takes the options' values into `settings`, a later one replacing an
+// earlier, and the last --font into `font`. Returns false after printing the
+// first that is no value of its option.
+bool takeValues(const GivenOptions& given, ConverterSettings& settings, const GivenOption*& font)
+{
+    for (const GivenOption& option : given) {
+        const std::wstring_view value = option.value;
+        const int colour = numberIn(value, 0, 15);
+        bool good = true;
+        switch (option.id) {
+        case ID_TAGS:
+            good = value == L"petcat" || value == L"kalmora";
+            settings.tags = value == L"petcat" ? Tags::petcat : Tags::kalmora;
+            break;
+        case ID_CHARSET:
+            good = value == L"upper" || value == L"lower";
+            settings.lowerCase = value == L"lower";
+            break;
+        case ID_BACKGROUND:
+        case ID_BORDER:
+            good = colour >= 0;
+            (option.id == ID_BACKGROUND ? settings.picture.background : settings.picture.border) =
+                static_cast<std::uint8_t>(colour);
+            break;
+        case ID_SCALE: {
+            const int scale = numberIn(value, 1, static_cast<int>(picture::maxScale));
+            good = scale > 0;
+            settings.picture.scale = static_cast<unsigned>(scale);
+            break;
+        }
+        case ID_FONT:
+            font = &option;
+            break;
+        default:
+            break;
+        }
+        if (!good) {
+            print(invalidArgument, {option.typed});
+            return false;
+        }
+    }
+    return true;
+}
+
+// Whether each option goes with `direction`. Returns false after printing
+// the first that does not.
+bool fitDirection(const GivenOptions& given, wchar_t direction)
+{
+    for (const GivenOption& option : given) {
+        const bool fits = option.id == ID_TAGS      ? direction == 's' || direction == 't'
+                          : option.id == ID_CHARSET ? direction == 'a' || direction == 'p'
+                                                    : direction == 'p';
+        if (!fits) {
+            print(invalidArgument, {option.typed});
+            return false;
+        }
+    }
+    return true;
+}
+
+// Reads the character ROM image that `font` names into `settings`. Returns
+// false after printing why it cannot be used.
+bool readFont(const GivenOption& font, PictureSettings& settings)
+{
+    unsigned error = 0;
+    const OpenInput file{platform::openInput(font.value.c_str(), error)};
+    if (file.file < 0) {
+        print(cannotOpenInput, {font.value}, error);
+        return false;
+    }
+    // One byte more than a ROM image tells a longer file.
+    std::vector<std::uint8_t>& bytes = settings.font;
+    bytes.resize(picture::fontSize + 1);
+    std::size_t size = 0;
+    for (std::ptrdiff_t count = 1; count > 0 && size < bytes.size(); size += static_cast<std::size_t>(count)) {
+        count = platform::readFile(file.file, bytes.data() + size, bytes.size() - size, error);
+        if (count < 0) {
+            print(cannotRead, {font.value}, error);
+            return false;
+        }
+    }
+    if (size != picture::fontSize) {
+        print(invalidArgument, {font.typed});
+        return false;
+    }
+    bytes.resize(picture::fontSize);
+    return true;
+}
+
 // Runs the chosen conversion from `infile` to `outfile`. Returns 0, or 1
 // after printing which file failed.
 int convert(BlockPump& pump, InputSource& infile, const wchar_t* inputFile, int outfile, const wchar_t* outputFile)
 {
     const PumpResult result = pump.run(infile, outfile);
+    if (result.failure == PumpResult::Failure::none && pump.conversion().outOfMemory())
+        return reportOutOfMemory();
     if (result.failure == PumpResult::Failure::reading)
         print(cannotRead, {inputFile}, result.error);
     else if (result.failure == PumpResult::Failure::writing)
         print(cannotWrite, {outputFile}, result.error);
-    else if (const ConversionFault* fault = pump.fault(); fault != nullptr)
+    else if (const ConversionFault* fault = pump.conversion().fault(); fault != nullptr)
         print(unknownTag, {wideFromBytes(fault->tag), inputFile, std::to_wstring(fault->line)});
     return result.failure == PumpResult::Failure::none ? 0 : 1;
 }
@@ -314,17 +448,21 @@ int convertOneOfMany(ManyBuffers& buffers, const wchar_t* kind, const std::wstri
 // Converts every file that `inputFile` names (the files of a folder, one
 // file, or the entries a pattern matches on a disk image) into a file of its
 // own in `outputFolder`, made if need be. Returns 0, or 1 when any failed.
-int convertToFolder(wchar_t direction, Tags tags, const wchar_t* inputFile, const wchar_t* outputFolder)
+int convertToFolder(wchar_t direction, const ConverterSettings& settings, const wchar_t* inputFile,
+                    const wchar_t* outputFolder)
 {
     const wchar_t* kind = kindOf(direction);
-    const std::wstring_view extension = direction == 's' ? L".seq" : direction == 't' ? L".txt" : L".ans";
+    const std::wstring_view extension = direction == 's'   ? L".seq"
+                                         : direction == 't' ? L".txt"
+                                         : direction == 'a' ? L".ans"
+                                                            : L".png";
     // Until the first file is known, a failure is reported as in a run of one file.
     const auto failBeforeFiles = [&](std::wstring_view message, const wchar_t* name, unsigned error) {
         print(processing, {inputFile, outputFolder, kind});
         print(message, {name}, error);
         return 1;
     };
-    ManyBuffers buffers(direction, tags);
+    ManyBuffers buffers(direction, settings);
     unsigned error = 0;
     std::vector<std::wstring> files;
     const bool fromFolder = platform::isFolder(inputFile);
@@ -381,51 +519,15 @@ int convertToFolder(wchar_t direction, Tags tags, const wchar_t* inputFile, cons
     return status;
 }
 
-// The tag dialect a run asks for, and the --tags argument that asked, as typed.
-struct TagChoice {
-    Tags tags = Tags::kalmora;
-    std::wstring typed;
-};
-
-// The argument the parser found `value` in, as it was typed: the parser
-// edits arguments in place.
-std::wstring argumentAsTyped(int argc, wchar_t* argv[], const std::vector<std::wstring>& typed, const wchar_t* value)
-{
-    for (int k = 1; k < argc; ++k)
-        if (std::less_equal<>()(argv[k], value) && std::less_equal<>()(value, argv[k] + typed[k].size()))
-            return typed[k];
-    return {};
-}
-
-// Takes a --tags value into `choice`. Returns false after printing when it is no dialect.
-bool chooseTags(std::wstring_view value, std::wstring typed, TagChoice& choice)
-{
-    if (value != L"petcat" && value != L"kalmora") {
-        print(invalidArgument, {typed});
-        return false;
-    }
-    choice = {value == L"petcat" ? Tags::petcat : Tags::kalmora, std::move(typed)};
-    return true;
-}
-
-// Checks the tag dialect against the direction. Returns false after printing
-// when they do not go together: the screen has no tags.
-bool tagsFitDirection(const TagChoice& choice, wchar_t direction)
-{
-    if (direction == 'a' && !choice.typed.empty()) {
-        print(invalidArgument, {choice.typed});
-        return false;
-    }
-    return true;
-}
-
 int run(int argc, wchar_t* argv[])
 {
     wchar_t inputFile[maxNameUnits + 1] = {};
     wchar_t outputFile[maxNameUnits + 1] = {};
     wchar_t direction = 0;
-    TagChoice tags;
+    // The parser edits the arguments in place; messages show them as typed.
     const std::vector<std::wstring> typed(argv, argv + argc);
+    int nextArgument = 1;
+    GivenOptions given;
     if (outputIsStandardOutput(argc, argv))
         platform::sendMessagesToStandardError();
     COptionParser args(argc, argv, optionTable);
@@ -436,6 +538,11 @@ int run(int argc, wchar_t* argv[])
             return 1;
         }
         const std::wstring_view value = orEmpty(args.CurrentValue());
+        // The option came from the first argument since the last one that
+        // reads as an option: the parser skips every other.
+        while (nextArgument + 1 < argc && argv[nextArgument][0] != L'-')
+            ++nextArgument;
+        const std::wstring& typedNow = typed[static_cast<std::size_t>(nextArgument++)];
         switch (args.CurrentId()) {
         case ID_HELP:
             platform::writeConsole(usageLine);
@@ -462,34 +569,42 @@ int run(int argc, wchar_t* argv[])
                 direction = 't';
             } else if (value == L"ansi") {
                 direction = 'a';
+            } else if (value == L"png") {
+                direction = 'p';
             } else {
                 print(invalidDirection, {value});
                 platform::writeConsole(usageLine);
                 return 1;
             }
             break;
-        case ID_TAGS:
-            if (!chooseTags(value, argumentAsTyped(argc, argv, typed, value.data()), tags))
-                return 1;
-            break;
         default:
+            given.push_back({args.CurrentId(), typedNow, std::wstring(value)});
             break;
         }
     }
-    if (!tagsFitDirection(tags, direction))
+    // Options beyond these three are checked once all are read, so that
+    // their order does not matter: first their values, then whether they go
+    // with the direction.
+    ConverterSettings settings;
+    const GivenOption* font = nullptr;
+    if (!takeValues(given, settings, font))
         return 1;
     if (direction == 0) {
         platform::writeConsole(usageLine);
         return 0;
     }
+    if (!fitDirection(given, direction))
+        return 1;
+    if (font != nullptr && !readFont(*font, settings.picture))
+        return 1;
 
     // A folder as the output: one output file for each input file.
     const std::wstring_view output(outputFile);
     if (!output.empty() && !platform::isStandardOutput(outputFile) &&
         (platform::isFolderSeparator(output.back()) || platform::isFolder(outputFile)))
-        return convertToFolder(direction, tags.tags, inputFile, outputFile);
+        return convertToFolder(direction, settings, inputFile, outputFile);
     print(processing, {inputFile, outputFile, kindOf(direction)});
-    Buffers buffers(direction, tags.tags);
+    Buffers buffers(direction, settings);
     unsigned error = 0;
     // A name that opens as a file is that file, whatever its name; only
     // otherwise may it be IMAGE:NAME.

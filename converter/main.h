@@ -2,6 +2,7 @@
 
 #include "conversion.h"
 #include "option_parser.h"
+#include "screen_picture.h"
 
 #include <memory>
 
@@ -18,7 +19,14 @@ int reportOutOfMemory();
 /// The brace-tag dialect of the text a run writes or reads.
 enum class Tags { kalmora, petcat };
 
+/// What a direction's converter is made with besides the direction.
+struct ConverterSettings {
+    Tags tags = Tags::kalmora;  // the text's tags, both ways
+    bool lowerCase = false;     // the screen starts in character set 2
+    PictureSettings picture{};  // how the picture is drawn; its lowerCase is the one above
+};
+
 /// The converter for `direction`: 't' writes text from SEQ codes, 's' SEQ codes
-/// from text, both with the tags of `tags`, 'a' the screen that SEQ codes
-/// print, in ANSI colour.
-std::unique_ptr<BlockConverter> makeConverter(wchar_t direction, Tags tags = Tags::kalmora);
+/// from text, 'a' the screen that SEQ codes print, in ANSI colour, 'p' a
+/// picture of the screen they leave.
+std::unique_ptr<BlockConverter> makeConverter(wchar_t direction, const ConverterSettings& settings = {});

@@ -70,6 +70,9 @@ TEST(Program, CommandLineAnswers)
         {{"-d=txt", "-d=no"}, "Invalid direction. no" + usage, 1},
         {{"-d=seq", "--tags=PETCAT"}, "Invalid argument: --tags=PETCAT\n", 1},
         {{"--ta=kalmora", "-d=ansi"}, "Invalid argument: --ta=kalmora\n", 1},
+        {{"-d=png", "--scale=9"}, "Invalid argument: --scale=9\n", 1},
+        {{"--sc=0", "-d=png"}, "Invalid argument: --sc=0\n", 1},
+        {{"-d=png", "--border=16"}, "Invalid argument: --border=16\n", 1},
     };
     ScratchFolder folder;
     for (const auto& sample : cases) {
@@ -444,6 +447,7 @@ TEST(Program, SampleScreenConvertsToItsShippedForms)
         {seq, "greeting.txt", "txt", "TXT"},
         {"greeting.txt", "greeting.seq", "seq", "SEQ"},
         {seq, "greeting.ans", "ansi", "ANSI"},
+        {seq, "greeting.png", "png", "PNG"},
     };
     for (const auto& sample : cases) {
         const ProcessResult result =
@@ -451,6 +455,24 @@ TEST(Program, SampleScreenConvertsToItsShippedForms)
         EXPECT_EQ(result.output, progress(sample.input, sample.output, sample.kind));
         EXPECT_EQ(result.status, 0) << sample.output;
         EXPECT_EQ(readBytes(folder / sample.output), readBytes(examples / sample.output)) << sample.output;
+    }
+    const ProcessResult result = runKalmora({"-i=" + seq, "-o=-", "-d=png"}, folder.path());
+    EXPECT_EQ(result.errors, progress(seq, "-", "PNG"));
+    EXPECT_TRUE(result.output == readBytes(examples / "greeting.png"));
+}
+
+TEST(Program, FontThatIsNoCharacterRomIsRefusedBeforeAnythingIsWritten)
+{
+    ScratchFolder folder;
+    writeBytes(folder / "in.seq", sampleSeq);
+    writeBytes(folder / "short", std::string(4095, 'x'));
+    writeBytes(folder / "long", std::string(4097, 'x'));
+    for (const std::string font : {"short", "long", "none"}) {
+        const ProcessResult result = runKalmora({"-i=in.seq", "-o=out.png", "-d=png", "--font=" + font}, folder.path());
+        EXPECT_EQ(result.output, font == "none" ? "Could not open none for reading. [2]" : "Invalid argument: --font=" + font +
+                                                                                          "\n");
+        EXPECT_EQ(result.status, 1);
+        EXPECT_FALSE(fs::exists(folder / "out.png")) << font;
     }
 }
 
