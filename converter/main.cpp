@@ -6,6 +6,7 @@
 #include "option_parser.h"
 #include "platform.h"
 #include "screen_writer.h"
+#include "terminal_writer.h"
 #include "utf8.h"
 
 #include <cerrno>
@@ -15,6 +16,7 @@
 #include <new>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace {
 
@@ -24,6 +26,9 @@ enum OptionId : std::int32_t {
     ID_OUTPUT = 2,
     ID_DIRECTION = 3,
     ID_VERSION = 4,
+    ID_LIVE = 5,
+    ID_BAUD = 6,
+    ID_CHARSET = 7,
 };
 
 }  // namespace
@@ -37,6 +42,9 @@ constexpr OptionDef optionTable[] = {
     {ID_HELP, L"-?", ARG_NONE},
     {ID_HELP, L"--help", ARG_NONE},
     {ID_VERSION, L"--version", ARG_NONE},
+    {ID_LIVE, L"--live", ARG_NONE},
+    {ID_BAUD, L"--baud", ARG_JOINED},
+    {ID_CHARSET, L"--charset", ARG_JOINED},
     {-1, nullptr, ARG_NONE},
 };
 
@@ -101,21 +109,87 @@ constexpr std::size_t blockSize = 64 * 1024;
 
 }  // namespace
 
-std::unique_ptr<BlockConverter> makeConverter(wchar_t direction)
+std::unique_ptr<BlockConverter> makeConverter(wchar_t direction, bool lowerCase)
 {
     if (direction == 't')
         return makeSeqToTextBlocks();
     if (direction == 'a')
-        return makeAnsiScreen();
+        return makeAnsiScreen(lowerCase);
     return makeTextToSeqBlocks();
 }
 
 namespace {
 
+// The options of the screen direction, as given: each keeps the argument as
+// typed for its message. A value that is no value of the option is kept
+// as the run's first fault, whatever comes later.
+struct ScreenOptions {
+    std::wstring live;     // "--live" as typed, when given
+    std::wstring baud;     // the last good "--baud=N", as typed
+    std::wstring charset;  // the last good "--charset=SET", as typed
+    std::wstring fault;    // the first bad value, as typed
+    std::uint32_t pace = 2400;  // bits a second; 0 for no pacing
+    bool lowerCase = false;
+
+    void take(int id, std::wstring_view value, const std::wstring& typed);
+};
+
+constexpr std::uint32_t fastestPace = 4000000;
+
+// The whole number `text` (digits only) if it is at most `largest`.
+bool readNumber(std::wstring_view text, std::uint32_t largest, std::uint32_t& number)
+{
+    std::uint64_t value = 0;
+    for (const wchar_t digit : text) {
+        if (digit < L'0' || digit > L'9')
+            return false;
+        value = value * 10 + static_cast<std::uint64_t>(digit - L'0');
+        if (value > largest)
+            return false;
+    }
+    number = static_cast<std::uint32_t>(value);
+    return !text.empty();
+}
+
+void ScreenOptions::take(int id, std::wstring_view value, const std::wstring& typed)
+{
+    if (id == ID_LIVE) {
+        live = typed;
+    } else if (id == ID_CHARSET && (value == L"upper" || value == L"lower")) {
+        charset = typed;
+        lowerCase = value == L"lower";
+    } else if (id == ID_BAUD && readNumber(value, fastestPace, pace)) {
+        baud = typed;
+    } else if (fault.empty()) {
+        fault = typed;
+    }
+}
+
+// Whether the screen options go with `direction`; prints the first that
+// does not if one does not. Each needs the screen direction, and a pace a
+// live screen.
+bool checkScreenOptions(const ScreenOptions& options, wchar_t direction)
+{
+    const bool screen = direction == 'a';
+    const std::wstring* fault = nullptr;
+    if (!options.live.empty() && !screen)
+        fault = &options.live;
+    else if (!options.baud.empty() && (!screen || options.live.empty()))
+        fault = &options.baud;
+    else if (!options.charset.empty() && !screen)
+        fault = &options.charset;
+    if (fault != nullptr)
+        print(invalidArgument, {*fault});
+    return fault == nullptr;
+}
+
 // The converter and its buffers, made before either file is opened, so that
 // memory running out costs nothing the user had.
 struct Buffers {
-    explicit Buffers(wchar_t direction) : converter(makeConverter(direction)), pump(*converter, blockSize) {}
+    Buffers(wchar_t direction, bool lowerCase)
+        : converter(makeConverter(direction, lowerCase)), pump(*converter, blockSize)
+    {
+    }
     std::unique_ptr<BlockConverter> converter;
     BlockPump pump;
 };
@@ -195,11 +269,47 @@ int convert(Buffers& buffers, InputSource& infile, const wchar_t* inputFile, int
     return result.failure == PumpResult::Failure::none ? 0 : 1;
 }
 
+// Plays the input on the output as it arrives. Returns 0 or 1 as `convert`;
+// a run that a signal asked to end ends by that signal once the output is done.
+int playLive(LivePlayer& player, InputSource& infile, const wchar_t* inputFile, int outfile,
+             const wchar_t* outputFile, PendingOutput& pending)
+{
+    LiveResult result;
+    {
+        const std::unique_ptr<LiveConsole> console = makeSystemConsole(outfile);
+        result = player.play(infile, *console);
+    }
+    unsigned error = result.failure.error;
+    int status = 0;
+    if (result.failure.failure == PumpResult::Failure::reading) {
+        print(cannotRead, {inputFile}, error);
+        status = 1;
+    } else if (result.failure.failure == PumpResult::Failure::writing) {
+        print(cannotWrite, {outputFile}, error);
+        status = 1;
+    }
+    // Only a terminal catches signals, and a terminal is written directly:
+    // nothing waits to be put in place.
+    if (result.signal != 0) {
+        pending.commit(error);
+        platform::endBySignal(result.signal);
+    }
+    if (status == 0 && !pending.commit(error)) {
+        print(cannotWrite, {outputFile}, error);
+        status = 1;
+    }
+    return status;
+}
+
 int run(int argc, wchar_t* argv[])
 {
     wchar_t inputFile[maxNameUnits + 1] = {};
     wchar_t outputFile[maxNameUnits + 1] = {};
     wchar_t direction = 0;
+    ScreenOptions screenOptions;
+    // The parser edits the arguments in place; messages show them as typed.
+    const std::vector<std::wstring> typed(argv, argv + argc);
+    int nextArgument = 1;
     COptionParser args(argc, argv, optionTable);
 
     while (args.NextOption()) {
@@ -208,6 +318,11 @@ int run(int argc, wchar_t* argv[])
             return 1;
         }
         const std::wstring_view value = orEmpty(args.CurrentValue());
+        // The option came from the first argument since the last one that
+        // reads as an option: the parser skips every other.
+        while (nextArgument + 1 < argc && argv[nextArgument][0] != L'-')
+            ++nextArgument;
+        const std::wstring& typedNow = typed[static_cast<std::size_t>(nextArgument++)];
         switch (args.CurrentId()) {
         case ID_HELP:
             platform::writeConsole(usageLine);
@@ -240,21 +355,41 @@ int run(int argc, wchar_t* argv[])
                 return 1;
             }
             break;
+        case ID_LIVE:
+        case ID_BAUD:
+        case ID_CHARSET:
+            screenOptions.take(args.CurrentId(), value, typedNow);
+            break;
         default:
             break;
         }
+    }
+    if (!screenOptions.fault.empty()) {
+        print(invalidArgument, {screenOptions.fault});
+        return 1;
     }
     if (direction == 0) {
         platform::writeConsole(usageLine);
         return 0;
     }
+    if (!checkScreenOptions(screenOptions, direction))
+        return 1;
+    const bool live = !screenOptions.live.empty();
+    // The live screen goes to standard output unless told otherwise.
+    if (live && outputFile[0] == 0)
+        outputFile[0] = L'-';
 
     // Data on standard output leaves no room there for messages, the
     // progress line included.
     if (platform::isStandardOutput(outputFile))
         platform::sendMessagesToStandardError();
     print(processing, {inputFile, outputFile, direction == 's' ? L"SEQ" : direction == 't' ? L"TXT" : L"ANSI"});
-    Buffers buffers(direction);
+    std::unique_ptr<Buffers> buffers;
+    std::unique_ptr<LivePlayer> player;
+    if (live)
+        player = std::make_unique<LivePlayer>(LiveSettings{screenOptions.pace, screenOptions.lowerCase});
+    else
+        buffers = std::make_unique<Buffers>(direction, screenOptions.lowerCase);
     unsigned error = 0;
     // A name that opens as a file is that file, whatever its name; only
     // otherwise may it be IMAGE:NAME.
@@ -273,7 +408,10 @@ int run(int argc, wchar_t* argv[])
     }
     PendingOutput pending(outfile);
     FileSource file(infile.file);
-    if (convert(buffers, image.isOpen() ? static_cast<InputSource&>(image) : file, inputFile, outfile, outputFile) != 0)
+    InputSource& source = image.isOpen() ? static_cast<InputSource&>(image) : file;
+    if (live)
+        return playLive(*player, source, inputFile, outfile, outputFile, pending);
+    if (convert(*buffers, source, inputFile, outfile, outputFile) != 0)
         return 1;
     // Data the system kept back may fail only now; that is a failed write too.
     if (!pending.commit(error)) {

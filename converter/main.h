@@ -16,5 +16,6 @@ int kalmoraMain(int argc, wchar_t* argv[]);
 int reportOutOfMemory();
 
 /// The converter for `direction`: 't' writes text from SEQ codes, 's' SEQ codes
-/// from text, 'a' the screen that SEQ codes print, in ANSI colour.
-std::unique_ptr<BlockConverter> makeConverter(wchar_t direction);
+/// from text, 'a' the screen that SEQ codes print, in ANSI colour (starting
+/// in character set 2 with `lowerCase`).
+std::unique_ptr<BlockConverter> makeConverter(wchar_t direction, bool lowerCase = false);
