@@ -340,6 +340,9 @@ LiveResult LivePlayer::play(InputSource& input, LiveConsole& console)
         writer.draw(editor, pending);
         if (!send(console, result))
             after = After::fail;
+        // The end shows as soon as the last code, not a frame later.
+        if (after == After::play && blockStart == blockEnd && !inputEnded && !fill(input, console, result))
+            after = After::fail;
     }
     // The last screen stays until a key asks to go.
     while (after == After::play && console.hasKeys()) {

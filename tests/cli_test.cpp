@@ -67,6 +67,13 @@ TEST(Program, CommandLineAnswers)
         {{"-d="}, "Invalid direction. " + usage, 1},
         {{"-d=bad", "-x"}, "Invalid direction. bad" + usage, 1},
         {{"-d=txt", "-d=no"}, "Invalid direction. no" + usage, 1},
+        {{"-i=a", "--baud=2400", "-d=ansi"}, "Invalid argument: --baud=2400\n", 1},
+        {{"-i=a", "--live", "--baud=4000001", "-d=ansi"}, "Invalid argument: --baud=4000001\n", 1},
+        {{"-i=a", "-d=ansi", "--li", "--ba=-1"}, "Invalid argument: --ba=-1\n", 1},
+        {{"-i=a", "--baud=12x", "--baud=300", "--live", "-d=ansi"}, "Invalid argument: --baud=12x\n", 1},
+        {{"-i=a", "--charset=Lower", "-d=ansi"}, "Invalid argument: --charset=Lower\n", 1},
+        {{"-i=a", "--live", "-d=txt"}, "Invalid argument: --live\n", 1},
+        {{"-i=a", "--cha=lower", "-d=seq"}, "Invalid argument: --cha=lower\n", 1},
     };
     ScratchFolder folder;
     for (const auto& sample : cases) {
