@@ -33,9 +33,9 @@ std::string repeat(std::size_t count, int code)
 // Renders `seq` in blocks whose sizes come from `nextSize`; each block and
 // each output buffer is of its exact size, so a write past the room is caught.
 template <typename NextSize>
-std::string renderInBlocks(const std::string& seq, NextSize nextSize, bool lowerCase = false)
+std::string renderInBlocks(const std::string& seq, NextSize nextSize)
 {
-    const std::unique_ptr<BlockConverter> screen = makeConverter('a', lowerCase);
+    const std::unique_ptr<BlockConverter> screen = makeConverter('a');
     std::string written;
     for (std::size_t at = 0; at < seq.size();) {
         const std::size_t size = std::min(nextSize(), seq.size() - at);
@@ -57,15 +57,15 @@ std::string renderInBlocks(const std::string& seq, NextSize nextSize, bool lower
     return written;
 }
 
-std::string render(const std::string& seq, bool lowerCase = false)
+std::string render(const std::string& seq)
 {
-    return renderInBlocks(seq, [&] { return seq.size(); }, lowerCase);
+    return renderInBlocks(seq, [&] { return seq.size(); });
 }
 
-ScreenLines linesOf(const std::string& seq, bool lowerCase = false)
+ScreenLines linesOf(const std::string& seq)
 {
     std::string fault;
-    const std::optional<ScreenLines> lines = readAnsi(render(seq, lowerCase), fault);
+    const std::optional<ScreenLines> lines = readAnsi(render(seq), fault);
     EXPECT_TRUE(lines.has_value()) << fault;
     return lines.value_or(ScreenLines{});
 }
@@ -361,10 +361,6 @@ TEST(AnsiScreen, ShowsTheCharacterSetActiveWhenARowIsWritten)
          {"e0e0e0e0"}},
         {"reversed in set 2", codes({14, 18}) + "A", {U"a"}, {"0e"}},
     });
-    // --charset=lower: set 2 from the start, and the file's own switches as before.
-    EXPECT_EQ(pictureOf(linesOf("A" + codes({147}) + "B", true)), (std::vector<std::u32string>{U"a", U"b"}));
-    EXPECT_EQ(pictureOf(linesOf("A" + codes({147}) + "B" + codes({142}), true)),
-              (std::vector<std::u32string>{U"a", U"B"}));
 }
 
 // Each row is what the machine's own screen editor does with the input: the

@@ -744,46 +744,35 @@ TEST(Hostile, DescriptorsAreWrittenAsTheShellOpenedThem)
     EXPECT_EQ(result.output, "{CLEAR}{CL");
 }
 
-// Whatever ends a live run (the end and a key, q, Ctrl-C), the terminal gets
-// its modes and its main screen back, with the final screen in it.
+// Whatever ends a live run (end and key, q, Ctrl-C), the terminal gets its modes and main screen back.
 TEST(Hostile, LiveRunGivesTheTerminalBack)
 {
     ScratchFolder folder;
     writeBytes(folder / "in.seq", "HI" + std::string(100, 'X'));
-    const struct {
-        std::string baud, key, until;
-        int status;
-    } cases[] = {{"--baud=0", "x", "X\x1b[0m\x1b[?2026l", 0}, {"--baud=300", "q", "H\x1b[0m\x1b[?2026l", 0},
-                 {"--baud=300", "\x03", "H\x1b[0m\x1b[?2026l", 128 + SIGINT}};
+    const struct { std::string baud, key, until; int status; } cases[] = {{"--baud=0", "x", "X\x1b[0m\x1b[?2026l", 0},
+        {"--baud=300", "q", "H\x1b[0m\x1b[?2026l", 0}, {"--baud=300", "\x03", "H\x1b[0m\x1b[?2026l", 128 + SIGINT}};
     for (const auto& sample : cases) {
-        int terminal = -1;
+        int terminal = -1, status = 0;
         const pid_t child = ::forkpty(&terminal, nullptr, nullptr, nullptr);
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            const std::string program = KALMORA_EXECUTABLE, baud = sample.baud;
-            ::chdir(folder.path().c_str());
-            ::execl(program.c_str(), program.c_str(), "-i=in.seq", "-d=ansi", "--live", baud.c_str(), nullptr);
+        if (child == 0 && ::chdir(folder.path().c_str()) == 0)
+            ::execl(KALMORA_EXECUTABLE, KALMORA_EXECUTABLE, "-i=in.seq", "-d=ansi", "--live", sample.baud.c_str(), nullptr);
+        if (child == 0)
             ::_exit(127);
-        }
         termios before{}, after{};
         ::tcgetattr(terminal, &before);
         std::string shown;
         char chunk[4096];
-        for (ssize_t count = 0; shown.find(sample.until) == std::string::npos &&
-                                (count = ::read(terminal, chunk, sizeof chunk)) > 0;)
+        for (ssize_t count = 0; (count = ::read(terminal, chunk, sizeof chunk)) > 0;) {
+            const bool first = shown.find(sample.until) == std::string::npos;
             shown.append(chunk, static_cast<std::size_t>(count));
-        ASSERT_EQ(::write(terminal, sample.key.data(), 1), 1);
-        for (ssize_t count = 0; (count = ::read(terminal, chunk, sizeof chunk)) > 0;)
-            shown.append(chunk, static_cast<std::size_t>(count));
-        int status = 0;
+            EXPECT_TRUE(!first || shown.find(sample.until) == std::string::npos || ::write(terminal, &sample.key[0], 1) == 1);
+        }
         ::waitpid(child, &status, 0);
         ::tcgetattr(terminal, &after);
         ::close(terminal);
         EXPECT_EQ(WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status), sample.status);
-        EXPECT_TRUE(before.c_lflag == after.c_lflag && before.c_iflag == after.c_iflag &&
-                    std::memcmp(before.c_cc, after.c_cc, sizeof before.c_cc) == 0) << sample.baud << sample.key;
+        EXPECT_TRUE(before.c_lflag == after.c_lflag && std::memcmp(before.c_cc, after.c_cc, sizeof before.c_cc) == 0);
         const std::size_t leaving = shown.rfind("\x1b[0m\x1b[?25h\x1b[?1049l");
-        ASSERT_NE(leaving, std::string::npos) << sample.key;
-        EXPECT_NE(shown.find("H", leaving), std::string::npos) << sample.key;
+        EXPECT_TRUE(leaving != std::string::npos && shown.find('H', leaving) != std::string::npos) << sample.key;
     }
 }
