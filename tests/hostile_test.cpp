@@ -755,7 +755,8 @@ TEST(Hostile, LiveRunGivesTheTerminalBack)
         int terminal = -1, status = 0;
         const pid_t child = ::forkpty(&terminal, nullptr, nullptr, nullptr);
         if (child == 0 && ::chdir(folder.path().c_str()) == 0)
-            ::execl(KALMORA_EXECUTABLE, KALMORA_EXECUTABLE, "-i=in.seq", "-d=ansi", "--live", sample.baud.c_str(), nullptr);
+            ::execl("/bin/sh", "sh", "-c", "exec ${KALMORA_WRAPPER:-} \"$0\" \"$@\"", KALMORA_EXECUTABLE, "-i=in.seq",
+                    "-d=ansi", "--live", sample.baud.c_str(), nullptr);
         if (child == 0)
             ::_exit(127);
         termios before{}, after{};
