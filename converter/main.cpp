@@ -9,6 +9,7 @@
 #include "platform.h"
 #include "screen_picture.h"
 #include "screen_writer.h"
+#include "terminal_writer.h"
 #include "utf8.h"
 
 #include <algorithm>
@@ -37,6 +38,8 @@ enum OptionId : std::int32_t {
     ID_BORDER = 8,
     ID_SCALE = 9,
     ID_FONT = 10,
+    ID_LIVE = 11,
+    ID_BAUD = 12,
 };
 
 }  // namespace
@@ -56,6 +59,8 @@ constexpr OptionDef optionTable[] = {
     {ID_BORDER, L"--border", ARG_JOINED},
     {ID_SCALE, L"--scale", ARG_JOINED},
     {ID_FONT, L"--font", ARG_JOINED},
+    {ID_LIVE, L"--live", ARG_NONE},
+    {ID_BAUD, L"--baud", ARG_JOINED},
     {-1, nullptr, ARG_NONE},
 };
 
@@ -133,7 +138,7 @@ std::unique_ptr<BlockConverter> makeConverter(wchar_t direction, const Converter
     if (direction == 't')
         return petcat ? makePetcatTextBlocks() : makeSeqToTextBlocks();
     if (direction == 'a')
-        return makeAnsiScreen();
+        return makeAnsiScreen(settings.lowerCase);
     if (direction == 'p') {
         PictureSettings picture = settings.picture;
         picture.lowerCase = settings.lowerCase;
@@ -272,11 +277,22 @@ int numberIn(std::wstring_view text, int low, int high)
     return !text.empty() && number >= low && number <= high ? number : -1;
 }
 
-// Takes the options' values into `settings`, a later one replacing an
-// earlier, and the last --font into `font`. Returns false after printing the
-// first that is no value of its option.
-bool takeValues(const GivenOptions& given, ConverterSettings& settings, const GivenOption*& font)
+// What the options beyond -i, -o and -d ask of a run.
+struct RunSettings {
+    ConverterSettings converter;
+    const GivenOption* font = nullptr;  // the last --font
+    bool live = false;                  // --live
+    std::uint32_t pace = 2400;          // --baud: bits a second, 0 for no pacing
+};
+
+// The fastest --baud.
+constexpr int fastestPace = 4000000;
+
+// Takes the options' values into `run`, a later one replacing an earlier.
+// Returns false after printing the first that is no value of its option.
+bool takeValues(const GivenOptions& given, RunSettings& run)
 {
+    ConverterSettings& settings = run.converter;
     for (const GivenOption& option : given) {
         const std::wstring_view value = option.value;
         const int colour = numberIn(value, 0, 15);
@@ -303,8 +319,17 @@ bool takeValues(const GivenOptions& given, ConverterSettings& settings, const Gi
             break;
         }
         case ID_FONT:
-            font = &option;
+            run.font = &option;
             break;
+        case ID_LIVE:
+            run.live = true;
+            break;
+        case ID_BAUD: {
+            const int pace = numberIn(value, 0, fastestPace);
+            good = pace >= 0;
+            run.pace = static_cast<std::uint32_t>(pace);
+            break;
+        }
         default:
             break;
         }
@@ -316,13 +341,15 @@ bool takeValues(const GivenOptions& given, ConverterSettings& settings, const Gi
     return true;
 }
 
-// Whether each option goes with `direction`. Returns false after printing
-// the first that does not.
-bool fitDirection(const GivenOptions& given, wchar_t direction)
+// Whether each option goes with `direction` (and a pace with a live
+// screen). Returns false after printing the first that does not.
+bool fitDirection(const GivenOptions& given, wchar_t direction, bool live)
 {
     for (const GivenOption& option : given) {
         const bool fits = option.id == ID_TAGS      ? direction == 's' || direction == 't'
                           : option.id == ID_CHARSET ? direction == 'a' || direction == 'p'
+                          : option.id == ID_LIVE    ? direction == 'a'
+                          : option.id == ID_BAUD    ? direction == 'a' && live
                                                     : direction == 'p';
         if (!fits) {
             print(invalidArgument, {option.typed});
@@ -400,7 +427,7 @@ int writeOutput(BlockPump& pump, InputSource& source, int input, const wchar_t* 
 }
 
 // Whether the output the command line names (its last "-o", read as the
-// option loop reads it) is standard output, which leaves no room there for
+// option loop reads it, or none with --live) is standard output, which leaves no room there for
 // any message, the usage line included.
 bool outputIsStandardOutput(int argc, wchar_t* argv[])
 {
@@ -411,11 +438,14 @@ bool outputIsStandardOutput(int argc, wchar_t* argv[])
         pointers.push_back(copy.data());
     COptionParser scan(argc, pointers.data(), optionTable);
     std::wstring output;
+    bool live = false;
     while (scan.NextOption()) {
         if (scan.ErrorCode() == OPT_OK && scan.CurrentId() == ID_OUTPUT)
             output = scan.CurrentValue();
+        live = live || (scan.ErrorCode() == OPT_OK && scan.CurrentId() == ID_LIVE);
     }
-    return platform::isStandardOutput(output.c_str());
+    // The live screen goes to standard output unless told otherwise.
+    return platform::isStandardOutput(output.empty() && live ? L"-" : output.c_str());
 }
 
 // `folder` and `name` joined into one path.
@@ -519,6 +549,45 @@ int convertToFolder(wchar_t direction, const ConverterSettings& settings, const 
     return status;
 }
 
+// Plays `source`, read from the open file `input`, on `outputFile` as it
+// arrives. Returns 0, or 1 after printing which file failed; a run that a
+// signal asked to end ends by that signal once the output is done.
+int playLive(LivePlayer& player, InputSource& source, int input, const wchar_t* inputFile, const wchar_t* outputFile)
+{
+    unsigned error = 0;
+    const int outfile = platform::openOutput(outputFile, input, error);
+    if (outfile < 0) {
+        print(cannotOpenOutput, {outputFile}, error);
+        return 1;
+    }
+    PendingOutput pending(outfile);
+    LiveResult result;
+    {
+        const std::unique_ptr<LiveConsole> console = makeSystemConsole(outfile);
+        result = player.play(source, *console);
+    }
+    error = result.failure.error;
+    int status = 0;
+    if (result.failure.failure == PumpResult::Failure::reading) {
+        print(cannotRead, {inputFile}, error);
+        status = 1;
+    } else if (result.failure.failure == PumpResult::Failure::writing) {
+        print(cannotWrite, {outputFile}, error);
+        status = 1;
+    }
+    // Only a terminal catches signals, and a terminal is written directly:
+    // nothing waits to be put in place.
+    if (result.signal != 0) {
+        pending.commit(error);
+        platform::endBySignal(result.signal);
+    }
+    if (status == 0 && !pending.commit(error)) {
+        print(cannotWrite, {outputFile}, error);
+        status = 1;
+    }
+    return status;
+}
+
 int run(int argc, wchar_t* argv[])
 {
     wchar_t inputFile[maxNameUnits + 1] = {};
@@ -585,26 +654,33 @@ int run(int argc, wchar_t* argv[])
     // Options beyond these three are checked once all are read, so that
     // their order does not matter: first their values, then whether they go
     // with the direction.
-    ConverterSettings settings;
-    const GivenOption* font = nullptr;
-    if (!takeValues(given, settings, font))
+    RunSettings settings;
+    if (!takeValues(given, settings))
         return 1;
     if (direction == 0) {
         platform::writeConsole(usageLine);
         return 0;
     }
-    if (!fitDirection(given, direction))
+    if (!fitDirection(given, direction, settings.live))
         return 1;
-    if (font != nullptr && !readFont(*font, settings.picture))
+    if (settings.font != nullptr && !readFont(*settings.font, settings.converter.picture))
         return 1;
+    // The live screen goes to standard output unless told otherwise.
+    if (settings.live && outputFile[0] == 0)
+        outputFile[0] = L'-';
 
     // A folder as the output: one output file for each input file.
     const std::wstring_view output(outputFile);
-    if (!output.empty() && !platform::isStandardOutput(outputFile) &&
+    if (!settings.live && !output.empty() && !platform::isStandardOutput(outputFile) &&
         (platform::isFolderSeparator(output.back()) || platform::isFolder(outputFile)))
-        return convertToFolder(direction, settings, inputFile, outputFile);
+        return convertToFolder(direction, settings.converter, inputFile, outputFile);
     print(processing, {inputFile, outputFile, kindOf(direction)});
-    Buffers buffers(direction, settings);
+    std::unique_ptr<Buffers> buffers;
+    std::unique_ptr<LivePlayer> player;
+    if (settings.live)
+        player = std::make_unique<LivePlayer>(LiveSettings{settings.pace, settings.converter.lowerCase});
+    else
+        buffers = std::make_unique<Buffers>(direction, settings.converter);
     unsigned error = 0;
     // A name that opens as a file is that file, whatever its name; only
     // otherwise may it be IMAGE:NAME.
@@ -617,8 +693,10 @@ int run(int argc, wchar_t* argv[])
         return 1;
     }
     FileSource file(infile.file);
-    return writeOutput(buffers.pump, image.isOpen() ? static_cast<InputSource&>(image) : file, infile.file, inputFile,
-                       outputFile);
+    InputSource& source = image.isOpen() ? static_cast<InputSource&>(image) : file;
+    if (settings.live)
+        return playLive(*player, source, infile.file, inputFile, outputFile);
+    return writeOutput(buffers->pump, source, infile.file, inputFile, outputFile);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 // text are wide strings here and become the system's encoding only inside it.
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -73,5 +74,49 @@ bool makeFolder(const wchar_t* name, unsigned& error);
 /// Puts the names of the regular files directly in the folder `name` into
 /// `names`, in the byte order of their names. Returns false with `error` set.
 bool listFiles(const wchar_t* name, std::vector<std::wstring>& names, unsigned& error);
+// The terminal a live screen plays on: a clock, its size, its keys, and its
+// modes given back however the run ends.
+
+/// Microseconds on a clock that only moves forward.
+std::uint64_t monotonicMicroseconds();
+
+/// Sleeps until monotonicMicroseconds() reaches `deadline`; a signal that asks
+/// the run to end may cut it short.
+void sleepUntil(std::uint64_t deadline);
+
+/// Whether the open `file` is a terminal (a console on Windows).
+bool isTerminal(int file);
+
+/// The size of the terminal `file`, in cells; 80 x 25 when the system does not say.
+void terminalSize(int file, unsigned& columns, unsigned& rows);
+
+/// What ended a wait for the terminal.
+enum class TerminalEvent { deadline, keys, resized, ended, stopped, continued };
+
+/// Starts playing on the terminal `output`: keys come from the controlling
+/// terminal (the console), one at a time and not echoed, and the signals that
+/// end or stop the run are caught for waitForTerminal. `restore` is written to
+/// `output` if the run must end at once. Returns whether keys can be read.
+bool startTerminal(int output, std::string_view restore);
+
+/// Waits until `deadline` (for ever when `forever`), a key, a size change or
+/// a caught signal. Keys read are appended to `keys`.
+TerminalEvent waitForTerminal(std::uint64_t deadline, bool forever, std::string& keys);
+
+/// Gives the terminal its own input mode back and stops the process, as
+/// Ctrl-Z asks; once continued, takes keys again.
+void stopTerminal();
+
+/// Whether a signal that asks the run to end may end it at once, giving the
+/// terminal back first, while a read of the input may block.
+void setTerminalInterruptible(bool interruptible);
+
+/// Gives the terminal its own input mode back and the signals their handling
+/// as before. Returns the signal that asked the run to end, or 0.
+int endTerminal();
+
+/// Ends the process by `signal` as its default action would (on Windows, as
+/// Ctrl+C ends a console program).
+[[noreturn]] void endBySignal(int signal);
 
 }  // namespace platform

@@ -66,6 +66,12 @@ public:
     /// Whether `row` continues the row above it in one 80-column line.
     bool continues(std::size_t row) const { return linked[row]; }
 
+    /// The screen as it stands between two calls of print.
+    ScreenRows cells() const { return screenRows(); }
+
+    /// Whether character set 2 (lower and upper case) shows the screen.
+    bool lowerCase() const { return state.lowerCase; }
+
 private:
     // Everything besides the cells. The loop that prints works on a local
     // copy, which the compiler can keep in registers: the cells are bytes,

@@ -212,22 +212,17 @@ std::size_t usedLength(const std::uint8_t* start)
     return end;
 }
 
-// Writes the row at `lineCodes` and `lineColours` up to its last cell that is
-// not a plain space.
-char* writeRow(const std::uint8_t* lineCodes, const std::uint8_t* lineColours, bool lowerCase, char* out)
+// Writes `count` cells, both colours before the first.
+char* writeCells(const std::uint8_t* lineCodes, const std::uint8_t* lineColours, std::size_t count, bool lowerCase,
+                 char* out)
 {
-    const std::size_t end = usedLength(lineCodes);
-    if (end == 0) {
-        *out++ = '\n';
-        return out;
-    }
     const std::array<GlyphSlot, 256>& glyphs = glyphSlots[lowerCase ? 1 : 0];
     // Neighbouring cells mostly look alike: the colours are looked up
     // only where the look changes. Two looks can show the same colours
     // (black either way), which writes no sequence, as two equal cells.
     std::size_t shownLook = 0xFF;  // no look: the first cell writes both colours
     std::uint16_t shown = 0xFFFF;  // foreground in the low byte, background in the high
-    for (std::size_t i = 0; i < end; ++i) {
+    for (std::size_t i = 0; i < count; ++i) {
         const std::uint8_t code = lineCodes[i];
         const std::size_t look = (code & reversedLook) | lineColours[i];
         if (look != shownLook) {
@@ -242,6 +237,19 @@ char* writeRow(const std::uint8_t* lineCodes, const std::uint8_t* lineColours, b
         }
         out = copyGlyph(glyphs[code], out);
     }
+    return out;
+}
+
+// Writes the row at `lineCodes` and `lineColours` up to its last cell that is
+// not a plain space.
+char* writeRow(const std::uint8_t* lineCodes, const std::uint8_t* lineColours, bool lowerCase, char* out)
+{
+    const std::size_t end = usedLength(lineCodes);
+    if (end == 0) {
+        *out++ = '\n';
+        return out;
+    }
+    out = writeCells(lineCodes, lineColours, end, lowerCase, out);
     std::memcpy(out, rowEnd, rowEndLength);
     return out + rowEndLength;
 }
@@ -260,6 +268,13 @@ char* writeScreen(const ScreenRows& screen, bool lowerCase, char* out)
 // The writer of the rows the editor hands out.
 class AnsiScreen final : public BlockConverter, private ScreenOutput {
 public:
+    explicit AnsiScreen(bool lowerCase)
+    {
+        // The switch prints nothing, so no output is asked for.
+        if (lowerCase)
+            editor.print(&lowerCaseCode, 1, *this);
+    }
+
     // Room for five bytes a code: random codes write about four and a half,
     // so a block usually goes out in one piece, as in the other directions,
     // and not in several that each wait for the writer.
@@ -305,7 +320,22 @@ private:
 
 }  // namespace
 
-std::unique_ptr<BlockConverter> makeAnsiScreen()
+std::unique_ptr<BlockConverter> makeAnsiScreen(bool lowerCase)
 {
-    return std::make_unique<AnsiScreen>();
+    return std::make_unique<AnsiScreen>(lowerCase);
+}
+
+void appendAnsiCells(const std::uint8_t* codes, const std::uint8_t* colours, std::size_t count, bool lowerCase,
+                     std::string& out)
+{
+    const std::size_t size = out.size();
+    out.resize(size + count * (2 * longestSequence + 4) + sizeof(SequenceSlot));
+    out.resize(static_cast<std::size_t>(writeCells(codes, colours, count, lowerCase, out.data() + size) - out.data()));
+}
+
+void appendAnsiScreen(const ScreenRows& screen, bool lowerCase, std::string& out)
+{
+    const std::size_t size = out.size();
+    out.resize(size + maxBytesPerCode);
+    out.resize(static_cast<std::size_t>(writeScreen(screen, lowerCase, out.data() + size) - out.data()));
 }

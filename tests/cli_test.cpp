@@ -73,6 +73,12 @@ TEST(Program, CommandLineAnswers)
         {{"-d=png", "--scale=9"}, "Invalid argument: --scale=9\n", 1},
         {{"--sc=0", "-d=png"}, "Invalid argument: --sc=0\n", 1},
         {{"-d=png", "--border=16"}, "Invalid argument: --border=16\n", 1},
+        {{"-i=a", "--baud=2400", "-d=ansi"}, "Invalid argument: --baud=2400\n", 1},
+        {{"-i=a", "-o=b", "--baud=4000001", "--baud=300", "--li", "-d=ansi"}, "Invalid argument: --baud=4000001\n", 1},
+        {{"-i=a", "-o=b", "--li", "--baud=12x", "-d=ansi"}, "Invalid argument: --baud=12x\n", 1},
+        {{"-i=a", "--charset=Lower", "-d=ansi"}, "Invalid argument: --charset=Lower\n", 1},
+        {{"-i=a", "-o=b", "--live", "-d=txt"}, "Invalid argument: --live\n", 1},
+        {{"-i=a", "--cha=lower", "-d=seq"}, "Invalid argument: --cha=lower\n", 1},
     };
     ScratchFolder folder;
     for (const auto& sample : cases) {

@@ -18,9 +18,13 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
+#include <pty.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -741,4 +745,38 @@ TEST(Hostile, DescriptorsAreWrittenAsTheShellOpenedThem)
     result = runInShell(folder, reader, {"-i=in.seq", "-o=-", "-d=txt"});
     EXPECT_EQ(result.errors, progress("in.seq", "-", "TXT") + "Could not write -. [32] 1\n");
     EXPECT_EQ(result.output, "{CLEAR}{CL");
+}
+
+// Whatever ends a live run (end and key, q, Ctrl-C), the terminal gets its modes and main screen back.
+TEST(Hostile, LiveRunGivesTheTerminalBack)
+{
+    ScratchFolder folder;
+    writeBytes(folder / "in.seq", "HI" + std::string(100, 'X'));
+    const struct { std::string baud, key, until; int status; } cases[] = {{"--baud=0", "x", "X\x1b[0m\x1b[?2026l", 0},
+        {"--baud=300", "q", "H\x1b[0m\x1b[?2026l", 0}, {"--baud=300", "\x03", "H\x1b[0m\x1b[?2026l", 128 + SIGINT}};
+    for (const auto& sample : cases) {
+        int terminal = -1, status = 0;
+        const pid_t child = ::forkpty(&terminal, nullptr, nullptr, nullptr);
+        if (child == 0 && ::chdir(folder.path().c_str()) == 0)
+            ::execl("/bin/sh", "sh", "-c", "exec ${KALMORA_WRAPPER:-} \"$0\" \"$@\"", KALMORA_EXECUTABLE, "-i=in.seq",
+                    "-d=ansi", "--live", sample.baud.c_str(), nullptr);
+        if (child == 0)
+            ::_exit(127);
+        termios before{}, after{};
+        ::tcgetattr(terminal, &before);
+        std::string shown;
+        char chunk[4096];
+        for (ssize_t count = 0; (count = ::read(terminal, chunk, sizeof chunk)) > 0;) {
+            const bool first = shown.find(sample.until) == std::string::npos;
+            shown.append(chunk, static_cast<std::size_t>(count));
+            EXPECT_TRUE(!first || shown.find(sample.until) == std::string::npos || ::write(terminal, &sample.key[0], 1) == 1);
+        }
+        ::waitpid(child, &status, 0);
+        ::tcgetattr(terminal, &after);
+        ::close(terminal);
+        EXPECT_EQ(WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status), sample.status);
+        EXPECT_TRUE(before.c_lflag == after.c_lflag && std::memcmp(before.c_cc, after.c_cc, sizeof before.c_cc) == 0);
+        const std::size_t leaving = shown.rfind("\x1b[0m\x1b[?25h\x1b[?1049l");
+        EXPECT_TRUE(leaving != std::string::npos && shown.find('H', leaving) != std::string::npos) << sample.key;
+    }
 }
