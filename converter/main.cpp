@@ -388,6 +388,16 @@ bool readFont(const GivenOption& font, PictureSettings& settings)
     return true;
 }
 
+// Prints which file the run's `result` says failed. Returns 0, or 1 when one did.
+int reportFailure(const PumpResult& result, const wchar_t* inputFile, const wchar_t* outputFile)
+{
+    if (result.failure == PumpResult::Failure::reading)
+        print(cannotRead, {inputFile}, result.error);
+    else if (result.failure == PumpResult::Failure::writing)
+        print(cannotWrite, {outputFile}, result.error);
+    return result.failure == PumpResult::Failure::none ? 0 : 1;
+}
+
 // Runs the chosen conversion from `infile` to `outfile`. Returns 0, or 1
 // after printing which file failed.
 int convert(BlockPump& pump, InputSource& infile, const wchar_t* inputFile, int outfile, const wchar_t* outputFile)
@@ -395,19 +405,17 @@ int convert(BlockPump& pump, InputSource& infile, const wchar_t* inputFile, int 
     const PumpResult result = pump.run(infile, outfile);
     if (result.failure == PumpResult::Failure::none && pump.conversion().outOfMemory())
         return reportOutOfMemory();
-    if (result.failure == PumpResult::Failure::reading)
-        print(cannotRead, {inputFile}, result.error);
-    else if (result.failure == PumpResult::Failure::writing)
-        print(cannotWrite, {outputFile}, result.error);
-    else if (const ConversionFault* fault = pump.conversion().fault(); fault != nullptr)
+    if (const ConversionFault* fault = pump.conversion().fault();
+        result.failure == PumpResult::Failure::converting && fault != nullptr)
         print(unknownTag, {wideFromBytes(fault->tag), inputFile, std::to_wstring(fault->line)});
-    return result.failure == PumpResult::Failure::none ? 0 : 1;
+    return reportFailure(result, inputFile, outputFile);
 }
 
-// Converts `source`, read from the open file `input`, into `outputFile`, which
-// gets the whole conversion or keeps its old contents. Returns 0, or 1 after
-// printing which file failed.
-int writeOutput(BlockPump& pump, InputSource& source, int input, const wchar_t* inputFile, const wchar_t* outputFile)
+// Opens `outputFile` for what is made of the open file `input`, and has
+// `fill` write it (returning 0, or 1 after printing what failed). The output
+// gets all of it or keeps its old contents. Returns 0, or 1 after printing
+// which file failed.
+int writeOutput(int input, const wchar_t* outputFile, const std::function<int(int, PendingOutput&)>& fill)
 {
     unsigned error = 0;
     const int outfile = platform::openOutput(outputFile, input, error);
@@ -416,7 +424,7 @@ int writeOutput(BlockPump& pump, InputSource& source, int input, const wchar_t* 
         return 1;
     }
     PendingOutput pending(outfile);
-    if (convert(pump, source, inputFile, outfile, outputFile) != 0)
+    if (fill(outfile, pending) != 0)
         return 1;
     // Data the system kept back may fail only now; that is a failed write too.
     if (!pending.commit(error)) {
@@ -471,8 +479,9 @@ int convertOneOfMany(ManyBuffers& buffers, const wchar_t* kind, const std::wstri
     }
     const int descriptor = input >= 0 ? input : opened.file;
     FileSource file(descriptor);
-    return writeOutput(buffers.pump, source != nullptr ? *source : file, descriptor, inputFile.c_str(),
-                       outputFile.c_str());
+    return writeOutput(descriptor, outputFile.c_str(), [&](int outfile, PendingOutput&) {
+        return convert(buffers.pump, source != nullptr ? *source : file, inputFile.c_str(), outfile, outputFile.c_str());
+    });
 }
 
 // Converts every file that `inputFile` names (the files of a folder, one
@@ -549,41 +558,24 @@ int convertToFolder(wchar_t direction, const ConverterSettings& settings, const 
     return status;
 }
 
-// Plays `source`, read from the open file `input`, on `outputFile` as it
-// arrives. Returns 0, or 1 after printing which file failed; a run that a
-// signal asked to end ends by that signal once the output is done.
-int playLive(LivePlayer& player, InputSource& source, int input, const wchar_t* inputFile, const wchar_t* outputFile)
+// Plays `source` on `outfile` as it arrives. Returns 0, or 1 after printing
+// which file failed; a run that a signal asked to end ends by that signal
+// once what was written is in place.
+int playLive(LivePlayer& player, InputSource& source, const wchar_t* inputFile, int outfile,
+             const wchar_t* outputFile, PendingOutput& pending)
 {
-    unsigned error = 0;
-    const int outfile = platform::openOutput(outputFile, input, error);
-    if (outfile < 0) {
-        print(cannotOpenOutput, {outputFile}, error);
-        return 1;
-    }
-    PendingOutput pending(outfile);
     LiveResult result;
     {
         const std::unique_ptr<LiveConsole> console = makeSystemConsole(outfile);
         result = player.play(source, *console);
     }
-    error = result.failure.error;
-    int status = 0;
-    if (result.failure.failure == PumpResult::Failure::reading) {
-        print(cannotRead, {inputFile}, error);
-        status = 1;
-    } else if (result.failure.failure == PumpResult::Failure::writing) {
-        print(cannotWrite, {outputFile}, error);
-        status = 1;
-    }
+    const int status = reportFailure(result.failure, inputFile, outputFile);
     // Only a terminal catches signals, and a terminal is written directly:
     // nothing waits to be put in place.
     if (result.signal != 0) {
-        pending.commit(error);
+        unsigned ignored = 0;
+        pending.commit(ignored);
         platform::endBySignal(result.signal);
-    }
-    if (status == 0 && !pending.commit(error)) {
-        print(cannotWrite, {outputFile}, error);
-        status = 1;
     }
     return status;
 }
@@ -694,9 +686,11 @@ int run(int argc, wchar_t* argv[])
     }
     FileSource file(infile.file);
     InputSource& source = image.isOpen() ? static_cast<InputSource&>(image) : file;
-    if (settings.live)
-        return playLive(*player, source, infile.file, inputFile, outputFile);
-    return writeOutput(buffers->pump, source, infile.file, inputFile, outputFile);
+    return writeOutput(infile.file, outputFile, [&](int outfile, PendingOutput& pending) {
+        if (settings.live)
+            return playLive(*player, source, inputFile, outfile, outputFile, pending);
+        return convert(buffers->pump, source, inputFile, outfile, outputFile);
+    });
 }
 
 }  // namespace
