@@ -317,25 +317,20 @@ char* copyGlyphs(const std::uint8_t* codes, std::size_t count, std::size_t set, 
     return out;
 }
 
-constexpr std::uint64_t everyByte = 0x0101010101010101ULL;
-
 // The number of cells of the row at `start` up to its last that is not a plain space.
 std::size_t usedLength(const std::uint8_t* start)
 {
-    static_assert(columns == 40, "five words a row");
-    constexpr std::uint64_t spaces = everyByte * plainSpace;
-    // Bytes other than 0 where a cell is not a plain space.
-    const auto others = [start](std::size_t word) {
-        return codeTable::load64(reinterpret_cast<const char*>(start + 8 * word)) ^ spaces;
-    };
-    // A blank row, the most common kind, at one test.
-    if ((others(0) | others(1) | others(2) | others(3) | others(4)) == 0)
-        return 0;
-    std::size_t word = 4;
-    while (others(word) == 0)
-        --word;
-    return 8 * word + static_cast<std::size_t>(std::bit_width(others(word)) + 7) / 8;
+    std::size_t end = columns;
+    // Eight cells at a time while they are all plain spaces.
+    constexpr std::uint64_t spaces = 0x2020202020202020ULL;
+    while (end > 0 && codeTable::load64(reinterpret_cast<const char*>(start + end - 8)) == spaces)
+        end -= 8;
+    while (end > 0 && start[end - 1] == plainSpace)
+        --end;
+    return end;
 }
+
+constexpr std::uint64_t everyByte = 0x0101010101010101ULL;
 
 // The looks of the eight cells from `at` of a row, one a byte.
 std::uint64_t looksAt(const std::uint8_t* codes, const std::uint8_t* colours, std::size_t at)
@@ -361,18 +356,19 @@ std::size_t endOfLook(const std::uint8_t* codes, const std::uint8_t* colours, st
     return end;
 }
 
-// Writes the row at `lineCodes` and `lineColours`, whose cells from `end` on
-// are plain spaces, up to `end`.
-char* writeRow(const std::uint8_t* lineCodes, const std::uint8_t* lineColours, std::size_t end, bool lowerCase,
-               char* out)
+// Writes the row at `lineCodes` and `lineColours` up to its last cell that is
+// not a plain space.
+char* writeRow(const std::uint8_t* lineCodes, const std::uint8_t* lineColours, bool lowerCase, char* out)
 {
+    const std::size_t end = usedLength(lineCodes);
     if (end == 0) {
         *out++ = '\n';
         return out;
     }
-    // Neighbouring cells mostly look alike: the row is written a run of one
-    // look at a time, the colours that change looked up once. Two looks can
-    // show the same colours (black either way), which writes no sequence.
+    // Neighbouring cells mostly look alike: a cell's look is its colour,
+    // plus 128 when its code is reversed, and the row is written a run of
+    // one look at a time, its colours looked up once. Two looks can show
+    // the same colours (black either way), which writes no sequence.
     std::size_t shown = lookCount;  // the index of the look before; none at first
     for (std::size_t i = 0; i < end;) {
         const std::size_t look = (lineCodes[i] & reversedLook) | lineColours[i];
@@ -389,15 +385,11 @@ char* writeRow(const std::uint8_t* lineCodes, const std::uint8_t* lineColours, s
 // Writes rows 0 to the last that holds anything but plain spaces.
 char* writeScreen(const ScreenRows& screen, bool lowerCase, char* out)
 {
-    std::array<std::size_t, rows> ends{};
-    std::size_t used = 0;
-    for (std::size_t line = 0; line < rows; ++line) {
-        ends[line] = usedLength(screen.codes[line]);
-        if (ends[line] != 0)
-            used = line + 1;
-    }
+    std::size_t used = rows;
+    while (used > 0 && usedLength(screen.codes[used - 1]) == 0)
+        --used;
     for (std::size_t line = 0; line < used; ++line)
-        out = writeRow(screen.codes[line], screen.colours[line], ends[line], lowerCase, out);
+        out = writeRow(screen.codes[line], screen.colours[line], lowerCase, out);
     return out;
 }
 
@@ -430,7 +422,7 @@ public:
 private:
     bool rowLeaves(const std::uint8_t* codes, const std::uint8_t* colours, bool lowerCase) override
     {
-        out = writeRow(codes, colours, usedLength(codes), lowerCase, out);
+        out = writeRow(codes, colours, lowerCase, out);
         return out <= lastRoom;
     }
 
