@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
-#include <bit>
 #include <cstring>
 
 namespace {
@@ -198,46 +197,6 @@ constexpr std::array<std::uint16_t, reversedLook + 16> makeColourPairs()
 
 constexpr std::array<std::uint16_t, reversedLook + 16> colourPairs = makeColourPairs();
 
-// A look by a number from 0 to 31 (the colour, plus 16 when reversed), and
-// back: the looks a row changes between index a small table.
-constexpr std::size_t lookCount = 32;
-constexpr std::size_t lookIndex(std::size_t look)
-{
-    return (look & 15) | (look & 128) >> 3;
-}
-constexpr std::size_t lookOf(std::size_t index)
-{
-    return (index & 16) << 3 | (index & 15);
-}
-
-// What a run of cells writes before its glyphs, by the look of the run before
-// it (lookCount at the start of a row, where no colour is set yet) and its
-// own: the sequence of each colour that changes, foreground first.
-using ChangeSlot = Slot<48>;
-static_assert(2 * longestSequence < sizeof ChangeSlot::bytes);
-constexpr std::array<std::array<ChangeSlot, lookCount>, lookCount + 1> makeLookChanges()
-{
-    std::array<std::array<ChangeSlot, lookCount>, lookCount + 1> changes{};
-    for (std::size_t from = 0; from <= lookCount; ++from) {
-        const unsigned before = from == lookCount ? 0xFFFF : colourPairs[lookOf(from)];
-        for (std::size_t to = 0; to < lookCount; ++to) {
-            const unsigned pair = colourPairs[lookOf(to)];
-            ChangeSlot& slot = changes[from][to];
-            const auto add = [&slot](const SequenceSlot& sequence) {
-                for (std::size_t i = 0; i < sequence.length; ++i)
-                    slot.bytes[slot.length++] = sequence.bytes[i];
-            };
-            if (((pair ^ before) & 0xFF) != 0)
-                add(sequences[0][pair & 0xFF]);
-            if (((pair ^ before) >> 8) != 0)
-                add(sequences[1][pair >> 8]);
-        }
-    }
-    return changes;
-}
-
-constexpr std::array<std::array<ChangeSlot, lookCount>, lookCount + 1> lookChanges = makeLookChanges();
-
 constexpr char rowEnd[] = "\x1b[0m\n";
 constexpr std::size_t rowEndLength = sizeof rowEnd - 1;
 
@@ -247,74 +206,20 @@ constexpr std::size_t maxRowBytes = columns * (2 * longestSequence + 4) + rowEnd
 
 // The most one code can write is the whole screen (a clear), plus one slot:
 // whole slots are copied, and may reach that far past the bytes they keep.
-constexpr std::size_t maxBytesPerCode = rows * maxRowBytes + sizeof(ChangeSlot);
+constexpr std::size_t maxBytesPerCode = rows * maxRowBytes + sizeof(SequenceSlot);
 
-// Copies the colour sequences of a change of look.
-char* copyChange(const ChangeSlot& slot, char* out)
+// Copies a colour sequence and keeps it if `wanted`.
+char* copySlotIf(const SequenceSlot& slot, bool wanted, char* out)
 {
     std::memcpy(out, slot.bytes, sizeof slot.bytes);
+    return out + (slot.length & (0U - static_cast<unsigned>(wanted)));
+}
+
+// A glyph is at most four bytes: one four-byte store.
+char* copyGlyph(const GlyphSlot& slot, char* out)
+{
+    std::memcpy(out, slot.bytes, 4);
     return out + slot.length;
-}
-
-// Glyphs by screen code in two tables, [0] for character set 1 and [1] for
-// set 2: their UTF-8 bytes as one four-byte word (little-endian, as the code
-// table already requires), and their lengths as whole words, so that a cell
-// costs a load and a store of its bytes and one add from memory.
-struct GlyphTables {
-    std::array<std::array<std::uint32_t, 256>, 2> bytes;
-    std::array<std::array<std::size_t, 256>, 2> lengths;
-};
-
-constexpr GlyphTables makeGlyphTables()
-{
-    GlyphTables tables{};
-    for (std::size_t set = 0; set < 2; ++set) {
-        for (std::size_t code = 0; code < 256; ++code) {
-            const GlyphSlot& slot = glyphSlots[set][code];
-            for (std::size_t i = 0; i < 4; ++i)
-                tables.bytes[set][code] |= std::uint32_t{static_cast<unsigned char>(slot.bytes[i])} << (8 * i);
-            tables.lengths[set][code] = slot.length;
-        }
-    }
-    return tables;
-}
-
-constexpr GlyphTables glyphTables = makeGlyphTables();
-
-// Writes the glyphs of the `count` codes at `codes`, eight at a time while
-// there are eight.
-char* copyGlyphs(const std::uint8_t* codes, std::size_t count, std::size_t set, char* out)
-{
-    const std::uint32_t* bytes = glyphTables.bytes[set].data();
-    const std::size_t* lengths = glyphTables.lengths[set].data();
-    const auto copy = [&](std::uint8_t code) {
-        std::memcpy(out, &bytes[code], sizeof bytes[code]);
-        out += lengths[code];
-    };
-    // The first count % 8 by a jump into their copies, then eight at a time.
-    const std::uint8_t* const end = codes + count;
-    codes += count % 8;
-    switch (count % 8) {
-    case 7: copy(codes[-7]); [[fallthrough]];
-    case 6: copy(codes[-6]); [[fallthrough]];
-    case 5: copy(codes[-5]); [[fallthrough]];
-    case 4: copy(codes[-4]); [[fallthrough]];
-    case 3: copy(codes[-3]); [[fallthrough]];
-    case 2: copy(codes[-2]); [[fallthrough]];
-    case 1: copy(codes[-1]); [[fallthrough]];
-    default: break;
-    }
-    for (; codes != end; codes += 8) {
-        copy(codes[0]);
-        copy(codes[1]);
-        copy(codes[2]);
-        copy(codes[3]);
-        copy(codes[4]);
-        copy(codes[5]);
-        copy(codes[6]);
-        copy(codes[7]);
-    }
-    return out;
 }
 
 // The number of cells of the row at `start` up to its last that is not a plain space.
@@ -330,32 +235,6 @@ std::size_t usedLength(const std::uint8_t* start)
     return end;
 }
 
-constexpr std::uint64_t everyByte = 0x0101010101010101ULL;
-
-// The looks of the eight cells from `at` of a row, one a byte.
-std::uint64_t looksAt(const std::uint8_t* codes, const std::uint8_t* colours, std::size_t at)
-{
-    return (codeTable::load64(reinterpret_cast<const char*>(codes + at)) & everyByte * reversedLook) |
-           codeTable::load64(reinterpret_cast<const char*>(colours + at));
-}
-
-// The first cell from `i` on, before `end`, that does not have the look in
-// every byte of `looks`; `end` when all have it. Reads whole words, and
-// none past the row.
-std::size_t endOfLook(const std::uint8_t* codes, const std::uint8_t* colours, std::size_t i, std::size_t end,
-                      std::uint64_t looks)
-{
-    for (; i < end; i += 8) {
-        // The row's last word, shifted so that cell `i` is its lowest byte;
-        // the bytes shifted in match.
-        const std::size_t at = std::min(i, columns - 8);
-        const std::uint64_t differ = (looksAt(codes, colours, at) ^ looks) >> (8 * (i - at));
-        if (differ != 0)
-            return std::min(end, i + static_cast<std::size_t>(std::countr_zero(differ) / 8));
-    }
-    return end;
-}
-
 // Writes the row at `lineCodes` and `lineColours` up to its last cell that is
 // not a plain space.
 char* writeRow(const std::uint8_t* lineCodes, const std::uint8_t* lineColours, bool lowerCase, char* out)
@@ -365,18 +244,26 @@ char* writeRow(const std::uint8_t* lineCodes, const std::uint8_t* lineColours, b
         *out++ = '\n';
         return out;
     }
-    // Neighbouring cells mostly look alike: a cell's look is its colour,
-    // plus 128 when its code is reversed, and the row is written a run of
-    // one look at a time, its colours looked up once. Two looks can show
-    // the same colours (black either way), which writes no sequence.
-    std::size_t shown = lookCount;  // the index of the look before; none at first
-    for (std::size_t i = 0; i < end;) {
-        const std::size_t look = (lineCodes[i] & reversedLook) | lineColours[i];
-        out = copyChange(lookChanges[shown][lookIndex(look)], out);
-        shown = lookIndex(look);
-        const std::size_t runEnd = endOfLook(lineCodes, lineColours, i + 1, end, everyByte * look);
-        out = copyGlyphs(lineCodes + i, runEnd - i, lowerCase ? 1 : 0, out);
-        i = runEnd;
+    const std::array<GlyphSlot, 256>& glyphs = glyphSlots[lowerCase ? 1 : 0];
+    // Neighbouring cells mostly look alike: the colours are looked up
+    // only where the look changes. Two looks can show the same colours
+    // (black either way), which writes no sequence, as two equal cells.
+    std::size_t shownLook = 0xFF;  // no look: the first cell writes both colours
+    std::uint16_t shown = 0xFFFF;  // foreground in the low byte, background in the high
+    for (std::size_t i = 0; i < end; ++i) {
+        const std::uint8_t code = lineCodes[i];
+        const std::size_t look = (code & reversedLook) | lineColours[i];
+        if (look != shownLook) {
+            shownLook = look;
+            const std::uint16_t pair = colourPairs[look];
+            // Both sequences are copied and each kept where its colour
+            // changes: which of the two does is a coin toss on random input.
+            const unsigned changed = pair ^ shown;
+            out = copySlotIf(sequences[0][pair & 0xFF], (changed & 0xFF) != 0, out);
+            out = copySlotIf(sequences[1][pair >> 8], (changed >> 8) != 0, out);
+            shown = pair;
+        }
+        out = copyGlyph(glyphs[code], out);
     }
     std::memcpy(out, rowEnd, rowEndLength);
     return out + rowEndLength;
