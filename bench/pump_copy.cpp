@@ -25,9 +25,6 @@ public:
     }
 
     std::size_t finish(char*, std::size_t) override { return 0; }
-
-    // As for SEQ to text, where the copying is the system's.
-    bool worthASecondThread() const override { return false; }
 };
 
 std::wstring widen(const char* name)

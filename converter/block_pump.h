@@ -3,8 +3,7 @@
 // Moves a whole file through a block converter: reads the input in blocks,
 // converts each and writes what comes out. An input longer than one block is
 // read and written on a second thread while this one converts, so that the
-// system's copying and the conversion run on two cores at once, unless the
-// converter says that one thread does better.
+// system's copying and the conversion run on two cores at once.
 
 #include "conversion.h"
 

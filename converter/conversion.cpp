@@ -270,12 +270,6 @@ public:
     }
 
     std::size_t finish(char*, std::size_t) override { return 0; }
-
-    // The table copy takes a fraction of the time the system takes to write
-    // its output (four times the input and more); handed to a second thread,
-    // that output crosses between the cores' caches, which costs more than
-    // the overlap saves.
-    bool worthASecondThread() const override { return false; }
 };
 
 class TextToSeqBlocks final : public BlockConverter {

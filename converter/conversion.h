@@ -71,10 +71,6 @@ public:
     /// Writes what the converter still holds once the input has ended, into
     /// `room` bytes (at least outputRoom of a block). Returns the bytes written.
     virtual std::size_t finish(char* output, std::size_t room) = 0;
-
-    /// Whether an input longer than a block is better read and written on a
-    /// second thread while this one converts, than all on one thread.
-    virtual bool worthASecondThread() const { return true; }
 };
 
 /// A converter that writes the text form of SEQ codes.

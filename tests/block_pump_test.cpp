@@ -51,13 +51,10 @@ TEST(BlockPump, ReportsTheFirstFailureInInputOrder)
         wchar_t direction = 't';
         char code = '\x41';
     } cases[] = {
-        // The blocks before a failed read are converted and written first,
-        // on one thread (SEQ to text) and on two (text to SEQ: "A" is code "a").
+        // The blocks before a failed read are converted and written first.
         {"out", PumpResult::Failure::reading, EIO, length},
-        {"out", PumpResult::Failure::reading, EIO, length, 's'},
         // A full disk is reported as a failed write, ahead of the read that fails later.
         {"/dev/full", PumpResult::Failure::writing, ENOSPC, 0},
-        {"/dev/full", PumpResult::Failure::writing, ENOSPC, 0, 's'},
         // The screen is written once the input has ended, never after a failed read.
         {"out", PumpResult::Failure::reading, EIO, 0, 'a', '\x13'},  // "a", then {HOME}s
     };
