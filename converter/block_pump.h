@@ -105,8 +105,9 @@ private:
     BlockConverter& converter;
     const std::size_t blockSize;
     const std::size_t outputRoom;
-    std::unique_ptr<char[]> inputs[slotCount];
-    std::unique_ptr<char[]> outputs[slotCount];
+    std::unique_ptr<char[]> memory;  // every slot below
+    char* inputs[slotCount] = {};
+    char* outputs[slotCount] = {};
     std::size_t inputSizes[slotCount] = {};
     std::size_t outputSizes[slotCount] = {};
 

@@ -248,7 +248,10 @@ std::string hiddenNameBeside(const std::string& name)
     std::string suffix;
     for (int i = 0; i < 8; ++i, mix /= 36)
         suffix += "0123456789abcdefghijklmnopqrstuvwxyz"[mix % 36];
-    return "." + name.substr(0, 200) + ".kalmora-" + suffix;
+    // Appended piece by piece: GCC 12 warns wrongly about "." + a temporary.
+    std::string hidden = ".";
+    hidden.append(name, 0, 200).append(".kalmora-").append(suffix);
+    return hidden;
 }
 
 // Gives a file a hidden unique name in the output's folder, either by making
@@ -560,10 +563,10 @@ void startProcess()
         closedAtStart[stream] = ::fcntl(stream, F_GETFD) < 0 && errno == EBADF;
     // A closed standard stream would give its number to the next file opened,
     // and messages meant for the console would land in that file. Without a
-    // null device, the root folder, which takes no writes, fills the gap.
+    // null device, the root folder, which takes no writes, fills the gap: the
+    // lowest free number, as the streams below are open or filled by then.
     for (int stream = 0; stream <= 2; ++stream) {
-        if (::fcntl(stream, F_GETFD) < 0 && errno == EBADF && ::open("/dev/null", O_RDWR) < 0 &&
-            ::open("/", O_RDONLY | O_DIRECTORY) < 0)
+        if (closedAtStart[stream] && ::open("/dev/null", O_RDWR) < 0 && ::open("/", O_RDONLY | O_DIRECTORY) < 0)
             break;
     }
     // A reader that goes away, or a file-size limit, must end the run as a
@@ -573,13 +576,18 @@ void startProcess()
     struct sigaction action {};
     action.sa_handler = removeOwnFilesAndDie;
     sigfillset(&action.sa_mask);
+    // One call a signal: the handler goes in, and comes out again where the
+    // signal had another action. Signals wait meanwhile, so none finds ours
+    // where it should not be; one ignored that came meanwhile is dropped as
+    // its action goes back.
+    const SignalsHeld signalsHeld;
     forEachEndingSignal([&action](int signalNumber) {
         struct sigaction before {};
         // A signal ignored by whoever started us (nohup) stays ignored, and
         // one that something loaded before us handles stays with it.
-        if (::sigaction(signalNumber, nullptr, &before) == 0 && (before.sa_flags & SA_SIGINFO) == 0 &&
-            before.sa_handler == SIG_DFL)
-            ::sigaction(signalNumber, &action, nullptr);
+        if (::sigaction(signalNumber, &action, &before) == 0 &&
+            ((before.sa_flags & SA_SIGINFO) != 0 || before.sa_handler != SIG_DFL))
+            ::sigaction(signalNumber, &before, nullptr);
     });
 }
 

@@ -15,10 +15,10 @@ bool textLoopRuns(TextLoop loop)
 
 TextLoop chosenTextLoop()
 {
-    // The AVX-512 loop is built, and tested wherever the processor has it,
-    // but not chosen: it has not yet run on any processor with those
-    // instructions, and a loop nobody has run must not reach users.
-    static const TextLoop chosen = avx2LoopRuns() ? TextLoop::avx2 : TextLoop::portable;
+    // The widest loop the processor runs: AVX-512 (F, BW and VBMI2), then AVX2.
+    static const TextLoop chosen = avx512LoopRuns() ? TextLoop::avx512
+                                   : avx2LoopRuns() ? TextLoop::avx2
+                                                    : TextLoop::portable;
     return chosen;
 }
 
