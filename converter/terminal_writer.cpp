@@ -208,17 +208,29 @@ bool LivePlayer::fill(InputSource& input, LiveConsole& console, LiveResult& resu
     return true;
 }
 
+// Whether codes wait in the block, reading the next one when it is used up.
+// When none will come, `after` says why: the input ended (play) or failed.
+bool LivePlayer::codesWaiting(InputSource& input, LiveConsole& console, LiveResult& result, After& after)
+{
+    while (blockStart == blockEnd) {
+        if (inputEnded) {
+            after = After::play;
+            return false;
+        }
+        if (!fill(input, console, result)) {
+            after = After::fail;
+            return false;
+        }
+    }
+    return true;
+}
+
 LivePlayer::After LivePlayer::release(InputSource& input, LiveConsole& console, std::uint64_t count,
                                       LiveResult& result)
 {
     while (count > 0) {
-        if (blockStart == blockEnd) {
-            if (inputEnded)
-                return After::play;
-            if (!fill(input, console, result))
-                return After::fail;
-            continue;
-        }
+        if (After after = After::play; !codesWaiting(input, console, result, after))
+            return after;
         const std::size_t size = static_cast<std::size_t>(std::min<std::uint64_t>(count, blockEnd - blockStart));
         editor.print(reinterpret_cast<const std::uint8_t*>(block.get() + blockStart), size, quiet);
         blockStart += size;
@@ -235,13 +247,8 @@ LivePlayer::After LivePlayer::skipToClear(InputSource& input, LiveConsole& conso
     if (release(input, console, 1, result) == After::fail)
         return After::fail;
     for (;;) {
-        if (blockStart == blockEnd) {
-            if (inputEnded)
-                return After::play;
-            if (!fill(input, console, result))
-                return After::fail;
-            continue;
-        }
+        if (After after = After::play; !codesWaiting(input, console, result, after))
+            return after;
         const char* start = block.get() + blockStart;
         const void* found = std::memchr(start, clearCode, blockEnd - blockStart);
         const std::size_t size =

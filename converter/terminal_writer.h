@@ -124,6 +124,7 @@ private:
     After release(InputSource& input, LiveConsole& console, std::uint64_t count, LiveResult& result);
     After skipToClear(InputSource& input, LiveConsole& console, LiveResult& result);
     bool fill(InputSource& input, LiveConsole& console, LiveResult& result);
+    bool codesWaiting(InputSource& input, LiveConsole& console, LiveResult& result, After& after);
     bool send(LiveConsole& console, LiveResult& result);
     After answer(LiveEvent event, const std::string& keys, InputSource& input, LiveConsole& console,
                  LiveResult& result);
