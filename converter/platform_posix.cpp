@@ -1,6 +1,7 @@
 #include "platform.h"
 
 #include "debug_report.h"
+#include "posix_signals.h"
 #include "utf8.h"
 
 #include <atomic>
@@ -100,12 +101,7 @@ extern "C" void removeOwnFilesAndDie(int signalNumber)
     removeIfOurs(hiddenFile);
     removeIfOurs(placeholderFile);
     // Ends the process by the same signal, so whoever started it sees which.
-    ::signal(signalNumber, SIG_DFL);
-    sigset_t only;
-    sigemptyset(&only);
-    sigaddset(&only, signalNumber);
-    ::pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
-    ::raise(signalNumber);
+    raiseAsByDefault(signalNumber);
 }
 
 // Calls `use` with every signal whose default action ends the process and
@@ -808,4 +804,14 @@ void reportDebugAssertion(const char* expression, const char* file, int line)
 {
     const std::string report = describeAssertion(expression, file, line);
     platform::writeAllTo(STDERR_FILENO, report);
+}
+
+void platform::raiseAsByDefault(int signalNumber)
+{
+    ::signal(signalNumber, SIG_DFL);
+    sigset_t only;
+    sigemptyset(&only);
+    sigaddset(&only, signalNumber);
+    ::pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
+    ::raise(signalNumber);
 }

@@ -3,6 +3,7 @@
 // given back however the run ends.
 
 #include "platform.h"
+#include "posix_signals.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -61,12 +62,7 @@ void takeKeys()
 
 [[noreturn]] void dieBy(int signalNumber)
 {
-    ::signal(signalNumber, SIG_DFL);
-    sigset_t only;
-    sigemptyset(&only);
-    sigaddset(&only, signalNumber);
-    ::sigprocmask(SIG_UNBLOCK, &only, nullptr);
-    ::raise(signalNumber);
+    raiseAsByDefault(signalNumber);
     ::_exit(128 + signalNumber);
 }
 
@@ -241,12 +237,7 @@ void stopTerminal()
     // Stopped as Ctrl-Z would stop it without us; runs on from here once continued.
     struct sigaction own {};
     ::sigaction(SIGTSTP, nullptr, &own);
-    ::signal(SIGTSTP, SIG_DFL);
-    sigset_t only;
-    sigemptyset(&only);
-    sigaddset(&only, SIGTSTP);
-    ::sigprocmask(SIG_UNBLOCK, &only, nullptr);
-    ::raise(SIGTSTP);
+    raiseAsByDefault(SIGTSTP);
     ::sigaction(SIGTSTP, &own, nullptr);
     continuedNow = 0;
     takeKeys();
