@@ -1,10 +1,12 @@
-// In-memory speed of the two lookups, the two conversion loops and the screen.
+// In-memory speed of the two lookups, the two conversion loops, the other
+// dialect's reader and the screen.
 
 #include "screen_writer.h"
 #include "code_table.h"
 #include "inputs.h"
 #include "conversion.h"
 #include "text_loop.h"
+#include "petcat_dialect.h"
 
 #include <benchmark/benchmark.h>
 
@@ -153,6 +155,42 @@ void BM_TextToSeqRealArt(benchmark::State& state, TextLoop loop)
     textToSeqOver(state, realArtText(), loop);
 }
 
+// The other dialect's reader on the same texts, for the side-by-side rows:
+// its AVX-512 windows with that loop, its 16-byte windows with the others.
+void petcatOver(benchmark::State& state, const std::string& text, TextLoop loop)
+{
+    if (!textLoopRuns(loop)) {
+        state.SkipWithError("this processor lacks the loop's instructions");
+        return;
+    }
+    std::vector<std::uint8_t> seq(blockSize + maxCodesPerTag);
+    for (auto _ : state) {
+        PetcatReader reader(loop);
+        for (std::size_t at = 0; at < text.size();) {
+            const std::size_t size = std::min(blockSize, text.size() - at);
+            const BlockStep step = reader.convert(text.data() + at, size, seq.data(), seq.size());
+            benchmark::DoNotOptimize(seq.data());
+            at += step.consumed;
+        }
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
+}
+
+void BM_PetcatOfRandomBytes(benchmark::State& state, TextLoop loop)
+{
+    petcatOver(state, textOfRandomBytes(), loop);
+}
+
+void BM_PetcatTypical(benchmark::State& state, TextLoop loop)
+{
+    petcatOver(state, bench::typicalText(loopInputSize), loop);
+}
+
+void BM_PetcatRealArt(benchmark::State& state, TextLoop loop)
+{
+    petcatOver(state, realArtText(), loop);
+}
+
 #define TEXT_TO_SEQ_BENCHMARKS(name)                               \
     BENCHMARK_CAPTURE(name, portable, TextLoop::portable);         \
     BENCHMARK_CAPTURE(name, avx2, TextLoop::avx2);                 \
@@ -163,6 +201,9 @@ TEXT_TO_SEQ_BENCHMARKS(BM_TextToSeqTypical);
 TEXT_TO_SEQ_BENCHMARKS(BM_TextToSeqNonForms);
 TEXT_TO_SEQ_BENCHMARKS(BM_TextToSeqArt);
 TEXT_TO_SEQ_BENCHMARKS(BM_TextToSeqRealArt);
+TEXT_TO_SEQ_BENCHMARKS(BM_PetcatOfRandomBytes);
+TEXT_TO_SEQ_BENCHMARKS(BM_PetcatTypical);
+TEXT_TO_SEQ_BENCHMARKS(BM_PetcatRealArt);
 
 }  // namespace
 

@@ -10,6 +10,10 @@
 #include <cstdint>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace lanes {
 
 /// The number of bytes in one value.
@@ -108,6 +112,12 @@ inline bool any(Bytes value)
 /// Returns one bit per lane of `flags` (each lane 0 or 0xFF): bit i is lane i's top bit.
 inline std::uint32_t mask(Bytes flags)
 {
+#if defined(__SSE2__) && (defined(__GNUC__) || defined(__clang__)) && !defined(KALMORA_PORTABLE_LANES)
+    // Every x86-64 processor has the instruction that does just this.
+    __m128i value;
+    std::memcpy(&value, &flags, width);
+    return static_cast<std::uint32_t>(_mm_movemask_epi8(value));
+#else
     std::uint64_t halves[2];
     std::memcpy(halves, &flags, width);
     // The multiplier moves the top bit of byte k to bit 56 + k; no two
@@ -117,6 +127,7 @@ inline std::uint32_t mask(Bytes flags)
     const auto low = static_cast<std::uint32_t>((halves[0] & topBits) * gather >> 56);
     const auto high = static_cast<std::uint32_t>((halves[1] & topBits) * gather >> 56);
     return low | high << 8;
+#endif
 }
 
 }  // namespace lanes

@@ -3,6 +3,13 @@
 #include "byte_lanes.h"
 #include "code_table.h"
 #include "petcat_table.h"
+#include "text_loop.h"
+
+#if defined(__x86_64__)
+#include "text_loop_masks.h"
+
+#include <immintrin.h>
+#endif
 
 #include <algorithm>
 #include <array>
@@ -18,7 +25,7 @@ namespace {
 // tag's text that is cannot be one. The table holds the dialect's names,
 // Kalmora's own, and "$xx" and the decimal numbers 0 to 255, so that any
 // plain tag is one lookup.
-constexpr std::size_t nameBits = 11;
+constexpr std::size_t nameBits = 13;
 constexpr std::size_t nameSlotCount = std::size_t{1} << nameBits;
 
 constexpr std::size_t longestName = 15;
@@ -43,8 +50,7 @@ constexpr char lowered(char ch)
 
 constexpr std::size_t slotOf(std::uint64_t low, std::uint64_t high)
 {
-    return static_cast<std::size_t>(((low ^ (high * 0x9E3779B97F4A7C15ULL)) * 0xFF51AFD7ED558CCDULL) >>
-                                    (64 - nameBits));
+    return static_cast<std::size_t>(((low ^ std::rotl(high, 29)) * 0xFF51AFD7ED558CCDULL) >> (64 - nameBits));
 }
 
 constexpr void addName(NameTable& table, std::string_view name, std::uint8_t code)
@@ -170,6 +176,26 @@ constexpr std::uint64_t firstByteOf(std::uint64_t word, unsigned char byte)
     return (difference - everyByte) & ~difference & (everyByte * 0x80);
 }
 
+// The code of the name whose bytes in lower case are the `inside` ones at
+// `lowered` (reading 16), when it is a plain name, "$xx" or number, else -1.
+inline int codeOfLowered(const char* lowered, std::size_t inside)
+{
+    if (inside - 1 >= longestName)
+        return -1;
+    const codeTable::TagKey& keep = codeTable::keepMasks[inside];
+    return codeOfKey(codeTable::load64(lowered) & keep.low, codeTable::load64(lowered + 8) & keep.high, inside);
+}
+
+// The code of the tag at `text` with `inside` bytes between its braces when
+// it is a plain name, "$xx" or number, else -1. Reads 16 bytes after the "{".
+inline int codeOfTagAt(const char* text, std::size_t inside)
+{
+    const lanes::Bytes bytes = lanes::load(text + 1);
+    char lowered[16];
+    lanes::store(lowered, bytes + (within(bytes, 'A', 'Z') & lanes::splat(32)));
+    return codeOfLowered(lowered, inside);
+}
+
 // The code of a tag that closes within the 16 bytes after its "{" at
 // `text`, which must be readable, when it is a plain name, "$xx" or number;
 // else -1. Stores the tag's length, braces counted, in `length`.
@@ -183,16 +209,170 @@ int codeOfShortTag(const char* text, std::size_t& length)
     const int closing = closes != 0       ? std::countr_zero(closes) / 8
                         : moreCloses != 0 ? 8 + std::countr_zero(moreCloses) / 8
                                           : 16;
-    const auto inside = static_cast<std::size_t>(closing);
-    if (inside == 0 || inside > longestName)
-        return -1;
-    length = inside + 2;
-    const codeTable::TagKey& keep = codeTable::keepMasks[inside];
-    const lanes::Bytes bytes = lanes::load(text + 1);
-    char lowered[16];
-    lanes::store(lowered, bytes + (within(bytes, 'A', 'Z') & lanes::splat(32)));
-    return codeOfKey(codeTable::load64(lowered) & keep.low, codeTable::load64(lowered + 8) & keep.high, inside);
+    length = static_cast<std::size_t>(closing) + 2;
+    return codeOfTagAt(text, static_cast<std::size_t>(closing));
 }
+
+// Writes the `count` (at most 64) codes at `from` to `next` with whole 16-byte
+// stores, and returns the new end.
+std::uint8_t* copyCodes(std::uint8_t* next, const std::uint8_t* from, std::size_t count)
+{
+    std::memcpy(next, from, lanes::width);
+    for (std::size_t k = lanes::width; k < count; k += lanes::width)
+        std::memcpy(next + k, from + k, lanes::width);
+    return next + count;
+}
+
+// Reads text a 64-byte window at a time while `windowReach` bytes are left
+// before `size` and the room up to `limit` holds a window's codes: the plain
+// bytes of a window are classified and translated 16 at a time, and each tag
+// in it is looked up at once. Stops at what a window cannot take (a tag that
+// does not close in the window, is longer than a name, holds a "{" or a line
+// end, or is no plain name), leaving it to the byte rules. Called only where
+// no tag or CR is open; stops before a CR whose LF it cannot see. Counts the
+// line feeds it reads into `lines`.
+std::size_t convertWindows(const char* text, std::size_t i, std::size_t size, std::uint8_t*& codes,
+                           const std::uint8_t* limit, std::uint64_t& lines)
+{
+    using lanes::equal;
+    using lanes::splat;
+    std::uint8_t* next = codes;
+    alignas(16) std::uint8_t windowCodes[windowSize + lanes::width];
+    while (size - i >= windowReach && limit - next >= static_cast<std::ptrdiff_t>(windowReach)) {
+        const char* window = text + i;
+        std::uint64_t opens = 0;
+        std::uint64_t closes = 0;
+        std::uint64_t returns = 0;
+        std::uint64_t lineFeeds = 0;
+        for (std::size_t k = 0; k < windowSize / lanes::width; ++k) {
+            const lanes::Bytes bytes = lanes::load(window + k * lanes::width);
+            const lanes::Bytes isLineFeed = equal(bytes, splat('\n'));
+            // A line feed is a line end too: 13, not 10.
+            lanes::store(windowCodes + k * lanes::width, (codesOf(bytes) & ~isLineFeed) | (isLineFeed & splat(13)));
+            opens |= std::uint64_t{lanes::mask(equal(bytes, splat('{')))} << (k * lanes::width);
+            closes |= std::uint64_t{lanes::mask(equal(bytes, splat('}')))} << (k * lanes::width);
+            returns |= std::uint64_t{lanes::mask(equal(bytes, splat('\r')))} << (k * lanes::width);
+            lineFeeds |= std::uint64_t{lanes::mask(isLineFeed)} << (k * lanes::width);
+        }
+        // A LF that ends a CR LF gives nothing; each "{" starts a tag.
+        const std::uint64_t dropped = lineFeeds & returns << 1;
+        std::uint64_t events = opens | dropped;
+        std::size_t done = 0;
+        bool whole = true;
+        while (events != 0) {
+            const auto at = static_cast<std::size_t>(std::countr_zero(events));
+            next = copyCodes(next, windowCodes + done, at - done);
+            done = at + 1;
+            events &= events - 1;
+            if ((dropped >> at & 1) != 0)
+                continue;
+            // The tag's bytes between its braces, when a "}" follows in the
+            // window. No name holds a "{" or a line end: a tag with one is
+            // looked up, found to be no name, and left to the byte rules.
+            const auto inside = static_cast<std::size_t>(std::countr_zero(closes >> at >> 1));
+            const int code = codeOfTagAt(window + at, inside);
+            if (code < 0) {
+                done = at;
+                whole = false;
+                break;
+            }
+            *next++ = static_cast<std::uint8_t>(code);
+            const std::size_t end = at + inside + 1;
+            done = end + 1;
+            events &= ~((std::uint64_t{2} << end) - 1);
+        }
+        std::size_t taken = done;
+        if (whole) {
+            // A CR that ends the window waits for the next one, which tells
+            // whether a LF follows it.
+            taken = returns >> (windowSize - 1) != 0 ? windowSize - 1 : windowSize;
+            next = copyCodes(next, windowCodes + done, taken - done);
+        }
+        // Most windows hold no line end.
+        if (lineFeeds != 0)
+            lines += static_cast<std::uint64_t>(
+                std::popcount(taken == windowSize ? lineFeeds : lineFeeds & ((std::uint64_t{1} << taken) - 1)));
+        i += taken;
+        if (!whole)
+            break;
+    }
+    codes = next;
+    return i;
+}
+
+#if defined(__x86_64__)
+
+#define KALMORA_AVX512 __attribute__((target("avx512f,avx512bw,avx512vbmi2,bmi,popcnt")))
+
+// Lanes of `bytes` that are `byte`.
+KALMORA_AVX512 inline std::uint64_t equal(__m512i bytes, char byte)
+{
+    return _mm512_cmpeq_epi8_mask(bytes, _mm512_set1_epi8(byte));
+}
+
+// Lanes of `bytes` from `first` to `last`.
+KALMORA_AVX512 inline std::uint64_t within(__m512i bytes, char first, char last)
+{
+    return _mm512_cmplt_epu8_mask(_mm512_sub_epi8(bytes, _mm512_set1_epi8(first)),
+                                  _mm512_set1_epi8(static_cast<char>(last - first + 1)));
+}
+
+// The same windows in one AVX-512 register each, where the processor has it:
+// every tag is found at once from the brace masks, the plain codes are packed
+// with one compress and stored at once, and each tag's code goes in after.
+// Stops at the first window that holds a tag that is no plain name, which the
+// 16-byte windows and the byte rules then read.
+KALMORA_AVX512 std::size_t convertWindowsAvx512(const char* text, std::size_t i, std::size_t size,
+                                                std::uint8_t*& codes, const std::uint8_t* limit,
+                                                std::uint64_t& lines)
+{
+    std::uint8_t* next = codes;
+    alignas(64) char lowered[2 * windowSize];
+    while (size - i >= windowReach && limit - next >= static_cast<std::ptrdiff_t>(windowReach)) {
+        const char* window = text + i;
+        const __m512i bytes = _mm512_loadu_si512(window);
+        const windowMasks::Marks marks = {equal(bytes, '{'), equal(bytes, '}'), 0, equal(bytes, '\r'),
+                                          equal(bytes, '\n')};
+        const windowMasks::Plan plan = windowMasks::plan(marks);
+        if (plan.taken == 0)
+            break;
+        // "`" to "}" come down 32, "A"-"Z" go up 128, "~" is 255 and a line
+        // feed 13, as the byte rules have it.
+        __m512i plain = _mm512_mask_sub_epi8(bytes, within(bytes, '`', '}'), bytes, _mm512_set1_epi8(32));
+        plain = _mm512_mask_add_epi8(plain, within(bytes, 'A', 'Z'), plain, _mm512_set1_epi8(static_cast<char>(128)));
+        plain = _mm512_mask_mov_epi8(plain, equal(bytes, '~'), _mm512_set1_epi8(static_cast<char>(255)));
+        plain = _mm512_mask_mov_epi8(plain, marks.lineFeeds, _mm512_set1_epi8(13));
+        _mm512_storeu_si512(next, _mm512_maskz_compress_epi8(plan.keep, plain));
+        // The window and the 16 bytes a tag's name may reach past it, in lower case.
+        const __m512i beyond = _mm512_maskz_loadu_epi8(0xFFFF, window + windowSize);
+        _mm512_store_si512(lowered, _mm512_mask_add_epi8(bytes, within(bytes, 'A', 'Z'), bytes, _mm512_set1_epi8(32)));
+        _mm512_store_si512(lowered + windowSize,
+                           _mm512_mask_add_epi8(beyond, within(beyond, 'A', 'Z'), beyond, _mm512_set1_epi8(32)));
+        // Each tag's code goes where its "}" is among the kept bytes.
+        bool named = true;
+        // A tag runs from the first "{" after a "}" to the next "}": a "{"
+        // inside it is one of its bytes, which makes it no name.
+        std::uint64_t starts = plan.inTags & ~(plan.inTags << 1);
+        for (std::uint64_t ends = plan.tagEnds; ends != 0; ends &= ends - 1, starts &= starts - 1) {
+            const auto end = static_cast<std::size_t>(std::countr_zero(ends));
+            const auto start = static_cast<std::size_t>(std::countr_zero(starts));
+            const int code = codeOfLowered(lowered + start + 1, end - start - 1);
+            named = named && code >= 0;
+            next[std::popcount(plan.keep & ((std::uint64_t{2} << end) - 1)) - 1] = static_cast<std::uint8_t>(code);
+        }
+        if (!named)
+            break;
+        next += std::popcount(plan.keep);
+        lines += static_cast<std::uint64_t>(
+            std::popcount(plan.taken == windowSize ? marks.lineFeeds
+                                                   : marks.lineFeeds & ((std::uint64_t{1} << plan.taken) - 1)));
+        i += plan.taken;
+    }
+    codes = next;
+    return i;
+}
+
+#endif
 
 // The longest tag text worth looking at: a count, a space and a name, or a
 // name, "*" and a count, all with room to spare.
@@ -294,6 +474,17 @@ BlockStep PetcatReader::convert(const char* text, std::size_t size, std::uint8_t
             gather(text + i++, 1);
             next = closeTag(next);
             continue;
+        }
+        // Whole windows while they last; the byte rules take what they cannot.
+        if (size - i >= windowReach) {
+            const std::size_t start = i;
+#if defined(__x86_64__)
+            if (wideWindows)
+                i = convertWindowsAvx512(text, i, size, next, seq + room - maxCodesPerTag, line);
+#endif
+            i = convertWindows(text, i, size, next, seq + room - maxCodesPerTag, line);
+            if (i != start)
+                continue;
         }
         // Plain bytes, one code each: 16 at a time, then one at a time.
         if (text[i] != '{') {

@@ -4,6 +4,7 @@
 // its text, with every name and tag form it knows, read back into codes.
 
 #include "conversion.h"
+#include "text_loop.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -16,6 +17,10 @@ inline constexpr std::size_t maxCodesPerTag = 255;
 /// CR LF split between blocks reads as if the text came in one piece.
 class PetcatReader {
 public:
+    /// Reads with whole windows in the registers `loop` uses: AVX-512 ones, or
+    /// 16-byte ones for any other (the choice made for the default dialect).
+    explicit PetcatReader(TextLoop loop = chosenTextLoop()) : wideWindows(loop == TextLoop::avx512) {}
+
     /// Converts from the `size` bytes at `text` as much as leaves room for one
     /// more tag in the `room` codes at `seq` (`room` above maxCodesPerTag, so
     /// that at least one byte is taken). Stops at a tag that is none of the
@@ -45,6 +50,7 @@ private:
     bool inTag = false;              // between a "{" and its "}"
     bool afterReturn = false;        // the last block ended with a CR
     bool failed = false;
+    bool wideWindows;                // AVX-512 windows
     ConversionFault m_fault;
 };
 

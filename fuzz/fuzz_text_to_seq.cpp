@@ -3,8 +3,9 @@
 // into blocks or whichever window loop runs, and the same as the plain model
 // of the rules; and text made from any bytes by SEQ to text converts back to
 // exactly those bytes. The same for the other dialect (--tags=petcat): the
-// same codes and the same fault however the text is cut, never more codes
-// than the room given, and any bytes written in the dialect read back.
+// same codes and the same fault however the text is cut and whether whole
+// windows or the byte rules read it, never more codes than the room given,
+// and any bytes written in the dialect read back.
 
 #include "fuzz_check.h"
 #include "conversion.h"
@@ -36,14 +37,16 @@ std::string convertInBlocks(const std::string& text, std::size_t blockLength, Te
 }
 
 // Reads `text` in the other dialect in blocks of `blockLength`, each call
-// with the least room the reader takes. Returns the codes, then the fault.
-std::string readPetcatInBlocks(const std::string& text, std::size_t blockLength)
+// with the least room the reader takes, or with room for whole windows when
+// `windows` is set. Returns the codes, then the fault.
+std::string readPetcatInBlocks(const std::string& text, std::size_t blockLength, bool windows = false,
+                               TextLoop loop = chosenTextLoop())
 {
-    PetcatReader reader;
+    PetcatReader reader(loop);
     std::string seq;
     for (std::size_t start = 0; start < text.size() && reader.fault() == nullptr;) {
         const std::size_t length = std::min(blockLength, text.size() - start);
-        std::vector<std::uint8_t> room(maxCodesPerTag + 1 + length % 3);
+        std::vector<std::uint8_t> room(maxCodesPerTag + 1 + (windows ? length + windowReach : length % 3));
         const BlockStep step = reader.convert(text.data() + start, length, room.data(), room.size());
         FUZZ_CHECK(step.consumed > 0 || reader.fault() != nullptr);
         FUZZ_CHECK(step.consumed <= length && step.produced <= room.size());
@@ -80,8 +83,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string back = convertInBlocks(std::string(made.data(), madeLength), size == 0 ? 1 : 1 + size % 97);
     FUZZ_CHECK(back == text);
 
-    const std::string dialect = readPetcatInBlocks(text, size == 0 ? 1 : size);
+    // Whole windows, and the byte rules alone, give the same codes and fault.
+    const std::string dialect = readPetcatInBlocks(text, size == 0 ? 1 : size, true);
     FUZZ_CHECK(readPetcatInBlocks(text, 1) == dialect);
+    for (const TextLoop loop : allTextLoops)
+        if (textLoopRuns(loop))
+            FUZZ_CHECK(readPetcatInBlocks(text, size == 0 ? 1 : size, true, loop) == dialect);
     if (size > 0)
         FUZZ_CHECK(readPetcatInBlocks(text, 1 + data[0] % 23) == dialect);
     const std::unique_ptr<BlockConverter> writer = makePetcatTextBlocks();
@@ -89,5 +96,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::size_t writtenLength =
         writer->convert(text.data(), size, written.data(), written.size()).produced;
     FUZZ_CHECK(readPetcatInBlocks(std::string(written.data(), writtenLength), 1 + size % 97) == text);
+    FUZZ_CHECK(readPetcatInBlocks(std::string(written.data(), writtenLength), writtenLength + 1, true) == text);
     return 0;
 }

@@ -6,14 +6,15 @@
 
 namespace {
 
-// Reads `text` in blocks of at most `piece` bytes into the least room the
-// reader takes, so that repeats often wait for the next call. Returns the
-// codes, or "TAG, line N" for a fault.
-std::string readPetcat(const std::string& text, std::size_t piece)
+// Reads `text` in blocks of at most `piece` bytes into `roomSize` codes of
+// room, by default the least the reader takes, so that repeats often wait for
+// the next call. Returns the codes, or "TAG, line N" for a fault.
+std::string readPetcat(const std::string& text, std::size_t piece, std::size_t roomSize = maxCodesPerTag + 1,
+                       TextLoop loop = chosenTextLoop())
 {
-    PetcatReader reader;
+    PetcatReader reader(loop);
     std::string seq;
-    std::string room(maxCodesPerTag + 1, '\0');
+    std::string room(roomSize, '\0');
     for (std::size_t at = 0; at < text.size() && reader.fault() == nullptr;) {
         const BlockStep step = reader.convert(text.data() + at, std::min(piece, text.size() - at),
                                               reinterpret_cast<std::uint8_t*>(room.data()), room.size());
@@ -49,6 +50,13 @@ TEST(PetcatDialect, EveryCodeWritesItsFormAndReadsBack)
 TEST(PetcatDialect, ReadsEveryKindOfTagAndStopsAtTheFirstThatIsNone)
 {
     const std::string longTag = "{" + std::string(80, 'x') + "}";
+    // Long enough for whole windows: tags, CR LF and CRs at every offset.
+    std::string lines;
+    std::string linesSeq;
+    for (int i = 0; i < 20; ++i) {
+        lines += "{cLr}x\r\n{RVS off}y\n{a}{A}`|}~\r";
+        linesSeq += "\x93X\r\x92Y\rAA\x40\x5c\x5d\xff\r";
+    }
     const struct {
         std::string text;
         std::string seq;  // or the tag that stops reading and its line
@@ -77,9 +85,19 @@ TEST(PetcatDialect, ReadsEveryKindOfTagAndStopsAtTheFirstThatIsNone)
         {"\n{clr\n}", "{clr, line 2"},
         {"x\r\n{cl", "{cl, line 2"},
         {longTag, longTag.substr(0, 64) + ", line 1"},
+        {lines, linesSeq},
+        {std::string(63, 'a') + "\r\n" + std::string(40, 'b'), std::string(63, 'A') + "\r" + std::string(40, 'B')},
+        {lines + "{foo}", "{foo}, line 41"},
+        {lines + "{clr\n}", "{clr, line 41"},
     };
     for (const auto& sample : cases) {
         for (const std::size_t piece : {1, 2, 100000})
             EXPECT_EQ(readPetcat(sample.text, piece), sample.seq) << sample.text << ", blocks of " << piece;
+        for (const TextLoop loop : allTextLoops) {
+            if (!textLoopRuns(loop))
+                continue;
+            EXPECT_EQ(readPetcat(sample.text, 100000, 100000, loop), sample.seq)
+                << sample.text << ", in whole windows of " << textLoopName(loop);
+        }
     }
 }
