@@ -43,7 +43,8 @@ PumpResult BlockPump::run(InputSource& input, int output)
     // A short first block is all there is of a file (or what a pipe has so
     // far); a second thread would cost more to start than it could save.
     PumpResult result;
-    if (static_cast<std::size_t>(count) == blockSize && runOverlapped(input, output, result))
+    if (static_cast<std::size_t>(count) == blockSize && converter.overlapsCopying() &&
+        runOverlapped(input, output, result))
         return result;
     return runPlainly(input, output, static_cast<std::size_t>(count));
 }

@@ -3,7 +3,8 @@
 // Moves a whole file through a block converter: reads the input in blocks,
 // converts each and writes what comes out. An input longer than one block is
 // read and written on a second thread while this one converts, so that the
-// system's copying and the conversion run on two cores at once.
+// system's copying and the conversion run on two cores at once, unless the
+// converter is one that runs faster on one thread.
 
 #include "conversion.h"
 

@@ -89,6 +89,13 @@ public:
     /// Whether `finish` found too little memory for what it had to write,
     /// which is then missing.
     virtual bool outOfMemory() const { return false; }
+
+    /// Whether the pump should read and write on a second thread while this
+    /// converter converts: worth it where converting takes about as long as
+    /// copying. A quick converter whose output is several times its input
+    /// runs faster on one thread, where the output it writes is still in the
+    /// cache of the core that hands it to the system.
+    virtual bool overlapsCopying() const { return true; }
 };
 
 /// Writes each code's form from `slots`, forms of at most `longest` characters.
@@ -104,6 +111,8 @@ public:
     }
 
     std::size_t finish(char*, std::size_t) override { return 0; }
+
+    bool overlapsCopying() const override { return false; }
 };
 
 /// A converter that writes the text form of SEQ codes.

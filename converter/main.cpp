@@ -178,6 +178,7 @@ public:
     std::size_t finish(char* output, std::size_t room) override { return m_converter->finish(output, room); }
     const ConversionFault* fault() const override { return m_converter->fault(); }
     bool outOfMemory() const override { return m_converter->outOfMemory(); }
+    bool overlapsCopying() const override { return m_converter->overlapsCopying(); }
 
 private:
     wchar_t m_direction;

@@ -51,8 +51,10 @@ TEST(BlockPump, ReportsTheFirstFailureInInputOrder)
         wchar_t direction = 't';
         char code = '\x41';
     } cases[] = {
-        // The blocks before a failed read are converted and written first.
+        // The blocks before a failed read are converted and written first,
+        // on one thread (SEQ to text) and on two (text to SEQ: "A" is "a").
         {"out", PumpResult::Failure::reading, EIO, length},
+        {"out", PumpResult::Failure::reading, EIO, length, 's'},
         // A full disk is reported as a failed write, ahead of the read that fails later.
         {"/dev/full", PumpResult::Failure::writing, ENOSPC, 0},
         // The screen is written once the input has ended, never after a failed read.
