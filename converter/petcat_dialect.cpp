@@ -318,8 +318,9 @@ KALMORA_AVX512 inline std::uint64_t within(__m512i bytes, char first, char last)
 }
 
 // The same windows in one AVX-512 register each, where the processor has it:
-// every tag is found at once from the brace masks, the plain codes are packed
-// with one compress and stored at once, and each tag's code goes in after.
+// every tag is found at once from the brace masks, each tag's code goes in
+// place of its "}", and the codes that stay are packed with one compress and
+// stored at once.
 // Stops at the first window that holds a tag that is no plain name, which the
 // 16-byte windows and the byte rules then read.
 KALMORA_AVX512 std::size_t convertWindowsAvx512(const char* text, std::size_t i, std::size_t size,
@@ -328,6 +329,7 @@ KALMORA_AVX512 std::size_t convertWindowsAvx512(const char* text, std::size_t i,
 {
     std::uint8_t* next = codes;
     alignas(64) char lowered[2 * windowSize];
+    alignas(64) std::uint8_t windowCodes[windowSize];
     while (size - i >= windowReach && limit - next >= static_cast<std::ptrdiff_t>(windowReach)) {
         const char* window = text + i;
         const __m512i bytes = _mm512_loadu_si512(window);
@@ -342,13 +344,13 @@ KALMORA_AVX512 std::size_t convertWindowsAvx512(const char* text, std::size_t i,
         plain = _mm512_mask_add_epi8(plain, within(bytes, 'A', 'Z'), plain, _mm512_set1_epi8(static_cast<char>(128)));
         plain = _mm512_mask_mov_epi8(plain, equal(bytes, '~'), _mm512_set1_epi8(static_cast<char>(255)));
         plain = _mm512_mask_mov_epi8(plain, marks.lineFeeds, _mm512_set1_epi8(13));
-        _mm512_storeu_si512(next, _mm512_maskz_compress_epi8(plan.keep, plain));
+        _mm512_store_si512(windowCodes, plain);
         // The window and the 16 bytes a tag's name may reach past it, in lower case.
         const __m512i beyond = _mm512_maskz_loadu_epi8(0xFFFF, window + windowSize);
         _mm512_store_si512(lowered, _mm512_mask_add_epi8(bytes, within(bytes, 'A', 'Z'), bytes, _mm512_set1_epi8(32)));
         _mm512_store_si512(lowered + windowSize,
                            _mm512_mask_add_epi8(beyond, within(beyond, 'A', 'Z'), beyond, _mm512_set1_epi8(32)));
-        // Each tag's code goes where its "}" is among the kept bytes.
+        // Each tag's code goes in place of its "}", which is kept.
         bool named = true;
         // A tag runs from the first "{" after a "}" to the next "}": a "{"
         // inside it is one of its bytes, which makes it no name.
@@ -358,10 +360,11 @@ KALMORA_AVX512 std::size_t convertWindowsAvx512(const char* text, std::size_t i,
             const auto start = static_cast<std::size_t>(std::countr_zero(starts));
             const int code = codeOfLowered(lowered + start + 1, end - start - 1);
             named = named && code >= 0;
-            next[std::popcount(plan.keep & ((std::uint64_t{2} << end) - 1)) - 1] = static_cast<std::uint8_t>(code);
+            windowCodes[end] = static_cast<std::uint8_t>(code);
         }
         if (!named)
             break;
+        _mm512_storeu_si512(next, _mm512_maskz_compress_epi8(plan.keep, _mm512_load_si512(windowCodes)));
         next += std::popcount(plan.keep);
         lines += static_cast<std::uint64_t>(
             std::popcount(plan.taken == windowSize ? marks.lineFeeds
