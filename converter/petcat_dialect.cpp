@@ -302,6 +302,109 @@ std::size_t convertWindows(const char* text, std::size_t i, std::size_t size, st
 
 #if defined(__x86_64__)
 
+// Puts the code of each tag `plan` finds in a window in place of its "}"
+// among the window's `codes`, looking each up by its bytes at `lowered` (the
+// window and the 16 bytes after it, in lower case). Returns false when a tag
+// is no plain name.
+inline bool placeTagCodes(const char* lowered, const windowMasks::Plan& plan, std::uint8_t* codes)
+{
+    bool named = true;
+    // A tag runs from the first "{" after a "}" to the next "}": a "{"
+    // inside it is one of its bytes, which makes it no name.
+    std::uint64_t starts = plan.inTags & ~(plan.inTags << 1);
+    for (std::uint64_t ends = plan.tagEnds; ends != 0; ends &= ends - 1, starts &= starts - 1) {
+        const auto end = static_cast<std::size_t>(std::countr_zero(ends));
+        const auto start = static_cast<std::size_t>(std::countr_zero(starts));
+        const int code = codeOfLowered(lowered + start + 1, end - start - 1);
+        named = named && code >= 0;
+        codes[end] = static_cast<std::uint8_t>(code);
+    }
+    return named;
+}
+
+// The line feeds among the first `taken` bytes of a window, of `lineFeeds`.
+inline std::uint64_t lineFeedsTaken(std::uint64_t lineFeeds, std::size_t taken)
+{
+    return static_cast<std::uint64_t>(
+        std::popcount(taken == windowSize ? lineFeeds : lineFeeds & ((std::uint64_t{1} << taken) - 1)));
+}
+
+#define KALMORA_AVX2 __attribute__((target("avx2,bmi,popcnt")))
+
+KALMORA_AVX2 inline __m256i equal(__m256i bytes, char byte)
+{
+    return _mm256_cmpeq_epi8(bytes, _mm256_set1_epi8(byte));
+}
+
+// 0xFF in each lane of `bytes` from `first` to `last`, 0 elsewhere.
+KALMORA_AVX2 inline __m256i within(__m256i bytes, char first, char last)
+{
+    const __m256i offset = _mm256_sub_epi8(bytes, _mm256_set1_epi8(first));
+    const __m256i span = _mm256_set1_epi8(static_cast<char>(last - first + 1));
+    // Below the span, as unsigned bytes: the larger of the two is not the offset.
+    return _mm256_andnot_si256(_mm256_cmpeq_epi8(_mm256_max_epu8(offset, span), offset), _mm256_set1_epi8(-1));
+}
+
+KALMORA_AVX2 inline std::uint64_t bits(__m256i low, __m256i high)
+{
+    return static_cast<std::uint32_t>(_mm256_movemask_epi8(low)) |
+           std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(high))} << 32;
+}
+
+// The codes of 32 bytes outside braces, as the byte rules have them: "`" to
+// "}" come down 32, "A"-"Z" go up 128, "~" is 255 and a line feed 13.
+KALMORA_AVX2 inline __m256i plainCodes(__m256i bytes)
+{
+    __m256i codes = _mm256_sub_epi8(bytes, _mm256_and_si256(within(bytes, '`', '}'), _mm256_set1_epi8(32)));
+    codes = _mm256_add_epi8(codes, _mm256_and_si256(within(bytes, 'A', 'Z'), _mm256_set1_epi8(static_cast<char>(128))));
+    codes = _mm256_or_si256(codes, equal(bytes, '~'));
+    return _mm256_blendv_epi8(codes, _mm256_set1_epi8(13), equal(bytes, '\n'));
+}
+
+KALMORA_AVX2 inline __m256i lowerCase(__m256i bytes)
+{
+    return _mm256_add_epi8(bytes, _mm256_and_si256(within(bytes, 'A', 'Z'), _mm256_set1_epi8(32)));
+}
+
+// The same windows in two AVX2 registers each, where the processor has them
+// and not AVX-512: every tag is found at once from the brace masks, each
+// tag's code goes in place of its "}", and the codes that stay are packed
+// eight at a time with byte shuffles. Stops as the AVX-512 windows do.
+KALMORA_AVX2 std::size_t convertWindowsAvx2(const char* text, std::size_t i, std::size_t size, std::uint8_t*& codes,
+                                            const std::uint8_t* limit, std::uint64_t& lines)
+{
+    std::uint8_t* next = codes;
+    alignas(32) char lowered[windowSize + 32];
+    alignas(32) std::uint8_t windowCodes[windowSize];
+    while (size - i >= windowReach && limit - next >= static_cast<std::ptrdiff_t>(windowReach)) {
+        const char* window = text + i;
+        const __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(window));
+        const __m256i high = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(window + 32));
+        const windowMasks::Marks marks = {bits(equal(low, '{'), equal(high, '{')),
+                                          bits(equal(low, '}'), equal(high, '}')), 0,
+                                          bits(equal(low, '\r'), equal(high, '\r')),
+                                          bits(equal(low, '\n'), equal(high, '\n'))};
+        const windowMasks::Plan plan = windowMasks::plan(marks);
+        if (plan.taken == 0)
+            break;
+        _mm256_store_si256(reinterpret_cast<__m256i*>(windowCodes), plainCodes(low));
+        _mm256_store_si256(reinterpret_cast<__m256i*>(windowCodes + 32), plainCodes(high));
+        // The window in lower case, and the 16 bytes after it that a lookup
+        // reads (a tag closes in the window, so they are masked off).
+        const __m256i beyond = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(window + windowSize));
+        _mm256_store_si256(reinterpret_cast<__m256i*>(lowered), lowerCase(low));
+        _mm256_store_si256(reinterpret_cast<__m256i*>(lowered + 32), lowerCase(high));
+        _mm256_store_si256(reinterpret_cast<__m256i*>(lowered + windowSize), lowerCase(beyond));
+        if (!placeTagCodes(lowered, plan, windowCodes))
+            break;
+        next = windowMasks::packKept(windowCodes, plan.keep, next);
+        lines += lineFeedsTaken(marks.lineFeeds, plan.taken);
+        i += plan.taken;
+    }
+    codes = next;
+    return i;
+}
+
 #define KALMORA_AVX512 __attribute__((target("avx512f,avx512bw,avx512vbmi2,bmi,popcnt")))
 
 // Lanes of `bytes` that are `byte`.
@@ -345,30 +448,17 @@ KALMORA_AVX512 std::size_t convertWindowsAvx512(const char* text, std::size_t i,
         plain = _mm512_mask_mov_epi8(plain, equal(bytes, '~'), _mm512_set1_epi8(static_cast<char>(255)));
         plain = _mm512_mask_mov_epi8(plain, marks.lineFeeds, _mm512_set1_epi8(13));
         _mm512_store_si512(windowCodes, plain);
-        // The window and the 16 bytes a tag's name may reach past it, in lower case.
+        // The window in lower case, and the 16 bytes after it that a lookup
+        // reads (a tag closes in the window, so they are masked off).
         const __m512i beyond = _mm512_maskz_loadu_epi8(0xFFFF, window + windowSize);
         _mm512_store_si512(lowered, _mm512_mask_add_epi8(bytes, within(bytes, 'A', 'Z'), bytes, _mm512_set1_epi8(32)));
         _mm512_store_si512(lowered + windowSize,
                            _mm512_mask_add_epi8(beyond, within(beyond, 'A', 'Z'), beyond, _mm512_set1_epi8(32)));
-        // Each tag's code goes in place of its "}", which is kept.
-        bool named = true;
-        // A tag runs from the first "{" after a "}" to the next "}": a "{"
-        // inside it is one of its bytes, which makes it no name.
-        std::uint64_t starts = plan.inTags & ~(plan.inTags << 1);
-        for (std::uint64_t ends = plan.tagEnds; ends != 0; ends &= ends - 1, starts &= starts - 1) {
-            const auto end = static_cast<std::size_t>(std::countr_zero(ends));
-            const auto start = static_cast<std::size_t>(std::countr_zero(starts));
-            const int code = codeOfLowered(lowered + start + 1, end - start - 1);
-            named = named && code >= 0;
-            windowCodes[end] = static_cast<std::uint8_t>(code);
-        }
-        if (!named)
+        if (!placeTagCodes(lowered, plan, windowCodes))
             break;
         _mm512_storeu_si512(next, _mm512_maskz_compress_epi8(plan.keep, _mm512_load_si512(windowCodes)));
         next += std::popcount(plan.keep);
-        lines += static_cast<std::uint64_t>(
-            std::popcount(plan.taken == windowSize ? marks.lineFeeds
-                                                   : marks.lineFeeds & ((std::uint64_t{1} << plan.taken) - 1)));
+        lines += lineFeedsTaken(marks.lineFeeds, plan.taken);
         i += plan.taken;
     }
     codes = next;
@@ -482,8 +572,10 @@ BlockStep PetcatReader::convert(const char* text, std::size_t size, std::uint8_t
         if (size - i >= windowReach) {
             const std::size_t start = i;
 #if defined(__x86_64__)
-            if (wideWindows)
+            if (windowLoop == TextLoop::avx512)
                 i = convertWindowsAvx512(text, i, size, next, seq + room - maxCodesPerTag, line);
+            else if (windowLoop == TextLoop::avx2)
+                i = convertWindowsAvx2(text, i, size, next, seq + room - maxCodesPerTag, line);
 #endif
             i = convertWindows(text, i, size, next, seq + room - maxCodesPerTag, line);
             if (i != start)

@@ -17,9 +17,9 @@ inline constexpr std::size_t maxCodesPerTag = 255;
 /// CR LF split between blocks reads as if the text came in one piece.
 class PetcatReader {
 public:
-    /// Reads with whole windows in the registers `loop` uses: AVX-512 ones, or
-    /// 16-byte ones for any other (the choice made for the default dialect).
-    explicit PetcatReader(TextLoop loop = chosenTextLoop()) : wideWindows(loop == TextLoop::avx512) {}
+    /// Reads with whole windows in the registers `loop` uses (AVX-512, AVX2 or
+    /// 16-byte ones), the choice made for the default dialect unless given.
+    explicit PetcatReader(TextLoop loop = chosenTextLoop()) : windowLoop(loop) {}
 
     /// Converts from the `size` bytes at `text` as much as leaves room for one
     /// more tag in the `room` codes at `seq` (`room` above maxCodesPerTag, so
@@ -50,7 +50,7 @@ private:
     bool inTag = false;              // between a "{" and its "}"
     bool afterReturn = false;        // the last block ended with a CR
     bool failed = false;
-    bool wideWindows;                // AVX-512 windows
+    TextLoop windowLoop;
     ConversionFault m_fault;
 };
 

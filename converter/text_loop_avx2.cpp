@@ -9,7 +9,6 @@
 
 #include "text_loop_masks.h"
 
-#include <array>
 #include <bit>
 #include <cstring>
 
@@ -18,22 +17,6 @@
 #define KALMORA_AVX2 __attribute__((target("avx2,bmi,popcnt")))
 
 namespace {
-
-// For each mask of eight bytes, the shuffle that moves the bytes it keeps to
-// the front, in order.
-constexpr std::array<std::uint64_t, 256> makePackShuffles()
-{
-    std::array<std::uint64_t, 256> shuffles{};
-    for (unsigned mask = 0; mask < 256; ++mask) {
-        unsigned kept = 0;
-        for (unsigned byte = 0; byte < 8; ++byte)
-            if ((mask >> byte & 1) != 0)
-                shuffles[mask] |= std::uint64_t{byte} << (8 * kept++);
-    }
-    return shuffles;
-}
-
-constexpr std::array<std::uint64_t, 256> packShuffles = makePackShuffles();
 
 // 0xFF in each byte where `a` is below `b`, both taken as unsigned.
 KALMORA_AVX2 inline __m256i below(__m256i a, __m256i b)
@@ -104,16 +87,9 @@ KALMORA_AVX2 std::size_t convertWindowsAvx2(const char* text, std::size_t i, std
             break;
         _mm256_store_si256(reinterpret_cast<__m256i*>(windowCodes), plainCodes(low));
         _mm256_store_si256(reinterpret_cast<__m256i*>(windowCodes + 32), plainCodes(high));
-        // Eight codes at a time: each group's kept bytes to the front, all
-        // eight stored, and the end moved by the number kept; then the tags'.
+        // The kept codes packed, then the tags'.
         std::uint8_t* const kept = next;
-        for (std::size_t group = 0; group < windowSize / 8; ++group) {
-            const auto groupKeeps = static_cast<unsigned>(plan.keep >> (8 * group) & 0xFF);
-            const __m128i groupCodes = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(windowCodes + 8 * group));
-            const __m128i shuffle = _mm_cvtsi64_si128(static_cast<long long>(packShuffles[groupKeeps]));
-            _mm_storel_epi64(reinterpret_cast<__m128i*>(next), _mm_shuffle_epi8(groupCodes, shuffle));
-            next += std::popcount(groupKeeps);
-        }
+        next = windowMasks::packKept(windowCodes, plan.keep, next);
         windowMasks::writeTagCodes(window, marks, plan, kept);
         i += plan.taken;
     }

@@ -2,8 +2,10 @@
 
 // What the vector window loops share: from a window's masks of braces and
 // rare bytes, which bytes give a code, where each tag ends and how far the
-// window goes, and the code of each tag. Plain 64-bit arithmetic and SSE2
-// (which every x86-64 processor has), inlined into each loop.
+// window goes, the code of each tag, and the packing of the codes kept.
+// Plain 64-bit arithmetic and SSE2 (which every x86-64 processor has), and
+// SSSE3 where a loop that runs only on later processors asks for it; inlined
+// into each loop.
 
 #include "code_table.h"
 #include "text_loop.h"
@@ -13,7 +15,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include <emmintrin.h>
+#include <tmmintrin.h>
 
 namespace windowMasks {
 
@@ -183,6 +185,39 @@ inline void writeTagCodes(const char* window, const Marks& marks, const Plan& pl
         const auto start = static_cast<std::size_t>(__builtin_clzll(marks.opens & upToEnd) ^ 63);
         codes[std::popcount(plan.keep & upToEnd) - 1] = codeOfTagAt(window + start, end - start);
     }
+}
+
+// For each mask of eight bytes, the shuffle that moves the bytes it keeps to
+// the front, in order.
+constexpr std::array<std::uint64_t, 256> makePackShuffles()
+{
+    std::array<std::uint64_t, 256> shuffles{};
+    for (unsigned mask = 0; mask < 256; ++mask) {
+        unsigned kept = 0;
+        for (unsigned byte = 0; byte < 8; ++byte)
+            if ((mask >> byte & 1) != 0)
+                shuffles[mask] |= std::uint64_t{byte} << (8 * kept++);
+    }
+    return shuffles;
+}
+
+inline constexpr std::array<std::uint64_t, 256> packShuffles = makePackShuffles();
+
+/// Writes the codes of `codes` (a window's 64) that `keep` marks to `next`,
+/// in order, eight at a time: each group's kept bytes to the front with one
+/// byte shuffle (SSSE3), all eight stored, and the end moved by the number
+/// kept. Returns the new end; up to eight bytes past it are written.
+__attribute__((target("ssse3,popcnt"))) inline std::uint8_t* packKept(const std::uint8_t* codes, std::uint64_t keep,
+                                                                      std::uint8_t* next)
+{
+    for (std::size_t group = 0; group < windowSize / 8; ++group) {
+        const auto groupKeeps = static_cast<unsigned>(keep >> (8 * group) & 0xFF);
+        const __m128i groupCodes = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(codes + 8 * group));
+        const __m128i shuffle = _mm_cvtsi64_si128(static_cast<long long>(packShuffles[groupKeeps]));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(next), _mm_shuffle_epi8(groupCodes, shuffle));
+        next += std::popcount(groupKeeps);
+    }
+    return next;
 }
 
 }  // namespace windowMasks
