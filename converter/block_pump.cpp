@@ -80,11 +80,16 @@ PumpResult BlockPump::runPlainly(InputSource& input, int output, std::size_t siz
 
 namespace {
 
-// How many times a waiting thread checks before it sleeps: a few
-// microseconds, about what a read or write of a block takes, so that the
-// converter waiting for one seldom sleeps and a thread with nothing to do
-// leaves the core to others soon.
-constexpr unsigned spinChecks = 256;
+// How many times a waiting thread checks before it sleeps: some 40
+// microseconds where a check and its pause take 19 ns, as on the machine this
+// was measured on, a few times what the other thread takes for a block's
+// read, write or conversion. So the two seldom sleep while blocks flow (a
+// sleep and its wake-up cost both threads system calls, and a thread woken
+// waits for the scheduler), and a thread with nothing to do leaves the core
+// to others soon. On 64 MiB of typical text to SEQ, 2,048 checks against 256
+// took the run from 1,363 futex calls and 491 context switches to 109 and 47,
+// and 9 to 11 % less wall time for 4 % more processor time.
+constexpr unsigned spinChecks = 2048;
 
 // A thread that sleeps is woken once this many slots of the kind it waits
 // for are ready (outputs to write or inputs free to read into, for the
